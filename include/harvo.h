@@ -1,0 +1,175 @@
+// Harvo: copies web sites to the local disk for off-line reading.
+//
+// Rules a host must know:
+//  * Ownership. The host allocates and owns every record (HvrOpenInfo, HvrJobInfo, HvrLinkInfo)
+//    and every link array a reader export gave it (free it with HvrDelLinkArray). A job record
+//    stays alive and in place from HvrStart (HvrMultiStart) until HvrEnd (HvrMultiEnd) returned:
+//    the job's worker thread writes its result fields meanwhile.
+//  * Results. Job-control and link-array exports return 0 on success and 1 on failure and write
+//    a reason, where there is one, into the record's Error (codes below). Missing handle or
+//    record: 1 without a code. Bookmark readers always return 0. Progress queries return values.
+//  * Threads. Call the exports of one handle from one thread at a time. Each job runs on its own
+//    idle-priority worker thread. A job's result fields (Error, Updated, LastModified,
+//    FailedFiles) are reliable once the job has ended. One exception to the one-thread rule:
+//    HvrStop and HvrMultiStop may be called from a second thread (a signal watcher, say) while
+//    the first polls progress, as long as neither thread starts or ends jobs meanwhile.
+//  * Stop. HvrStop and HvrMultiStop set a stop request on the handle that is never withdrawn:
+//    jobs started on that handle afterwards request their start page only. Open a new handle to
+//    crawl again.
+//  * No exception leaves an export.
+#ifndef HARVO_H
+#define HARVO_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#if defined(HARVO_BUILDING_LIBRARY)
+#define HVR_API extern "C" __attribute__((visibility("default")))
+#else
+#define HVR_API extern "C"
+#endif
+
+#define HARVO_VERSION "1.0.0"
+
+class KtWdlManager;  // the object behind a handle
+class KtWdlLog;      // a job's log file
+
+// Option bits of HvrJobInfo::Options.
+inline constexpr int32_t HVR_OPT_UPDATE_ONLY = 0x1;       // receive only files that changed
+inline constexpr int32_t HVR_OPT_UPDATE_NONHTML = 0x2;    // HTML always; other files if changed
+inline constexpr int32_t HVR_OPT_RAW_HTML = 0x4;          // save pages as received
+inline constexpr int32_t HVR_OPT_KEEP_CODE = 0x8;         // no EUC-JP / ISO-2022-JP conversion
+inline constexpr int32_t HVR_OPT_CGI = 0x10;              // of the wanted types only .cgi
+inline constexpr int32_t HVR_OPT_JAVA = 0x20;             // of the wanted types only .java
+inline constexpr int32_t HVR_OPT_CHECK_ONLY = 0x100000;   // request the start page only
+
+// Error codes written into the Error field of a record.
+inline constexpr int32_t HVR_ERR_NONE = 0;
+inline constexpr int32_t HVR_ERR_BAD_INDEX = static_cast<int32_t>(0x80000000u);      // no such slot
+inline constexpr int32_t HVR_ERR_THREAD = static_cast<int32_t>(0x80000003u);         // thread start
+inline constexpr int32_t HVR_ERR_SESSION = static_cast<int32_t>(0x80000100u);        // session/connection
+inline constexpr int32_t HVR_ERR_SETTING = static_cast<int32_t>(0x80000300u);        // unusable setting
+inline constexpr int32_t HVR_ERR_FILE = static_cast<int32_t>(0x80010000u);           // file failed
+inline constexpr int32_t HVR_ERR_NO_LENGTH = static_cast<int32_t>(0x80030000u);      // no Content-Length
+inline constexpr int32_t HVR_ERR_NO_MODIFIED = static_cast<int32_t>(0x80040000u);    // no Last-Modified
+inline constexpr int32_t HVR_ERR_HTTP_400 = static_cast<int32_t>(0x80050000u);
+inline constexpr int32_t HVR_ERR_HTTP_404 = static_cast<int32_t>(0x80060000u);
+inline constexpr int32_t HVR_ERR_HTTP_405 = static_cast<int32_t>(0x80070000u);
+inline constexpr int32_t HVR_ERR_HTTP_500 = static_cast<int32_t>(0x80080000u);
+inline constexpr int32_t HVR_ERR_HTTP_503 = static_cast<int32_t>(0x80090000u);
+inline constexpr int32_t HVR_ERR_HTTP_OTHER = static_cast<int32_t>(0x800A0000u);     // other status
+                                                                                     // or transport
+
+// Text queries write at most this many bytes, the terminating zero included.
+inline constexpr int HVR_TEXT_BUFFER_SIZE = 2084;
+
+// Settings of the internet session of a handle.
+struct HvrOpenInfo {
+  std::string Agent;           // User-Agent value sent with every request
+  std::string Proxy;           // empty: direct; otherwise every request goes to this proxy
+  int32_t ConnectTimeout = 0;  // milliseconds; 0 or less: the HTTP layer's default
+  int32_t ConnectRetries = 0;  // further connect attempts after a failed one
+  int32_t Error = 0;           // out: 0, or HVR_ERR_SESSION
+};
+
+// One download job: settings (in) and results (out, written by the job's worker thread).
+struct HvrJobInfo {
+  std::string SiteName;                   // display name; not interpreted
+  std::string Url;                        // start URL (its first 255 characters are parsed)
+  std::string SaveFolder;                 // root of the copy; the site lies in SaveFolder/server/
+  std::string CompareFolder;              // root of an earlier copy, or empty
+  int32_t MaxDirDepth = -1;               // pages with this many "/" in their path or more are
+                                          // not requested; -1: no limit
+  int32_t MaxLinkDepth = -1;              // HTML pages found at this link depth or deeper are
+                                          // not followed; -1: no limit
+  int32_t AllTypes = 0;                   // non-zero: every extension is wanted
+  std::vector<std::string> Types;         // wanted extensions (".gif"); .html/.htm always
+  std::vector<std::string> ExcludeTypes;  // never downloaded; wins over Types and AllTypes
+  int32_t Options = 0;                    // HVR_OPT_* bits
+  int32_t BufferSize = 16384;             // bytes per body read
+  int32_t Interval = 0;                   // milliseconds of pause after each received file
+  int32_t Updated = 0;                    // out: 1 when an earlier copy differed in time
+  int32_t LastModified = 0;               // out: Last-Modified of the latest 200 response
+  int32_t Error = 0;                      // out: the latest error code of the job
+  std::vector<std::string> FailedFiles;   // out: URL paths that failed with HVR_ERR_FILE
+  KtWdlLog* Log = nullptr;                // library-owned; pass the record to HvrLogStart
+};
+
+// One bookmark entry.
+struct HvrLinkInfo {
+  int32_t Selected = 0;  // non-zero: HvrMultiStart starts a job for this entry
+  std::string Folder;    // the bookmark's folder path label, for display
+  HvrJobInfo Job;        // SiteName (title) and Url come from the bookmark store
+};
+
+// A growable array of HvrLinkInfo records that owns its records. Made by the reader exports,
+// freed with HvrDelLinkArray.
+class HvrLinkArray {
+ public:
+  HvrLinkArray() = default;
+  HvrLinkArray(const HvrLinkArray&) = delete;
+  HvrLinkArray& operator=(const HvrLinkArray&) = delete;
+
+  size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  HvrLinkInfo* at(size_t i) const { return items_.at(i).get(); }
+  HvrLinkInfo* operator[](size_t i) const { return items_[i].get(); }
+
+  // Takes ownership of link, appended at the end or inserted before position index.
+  void Add(HvrLinkInfo* link) { items_.emplace_back(link); }
+  void InsertAt(size_t index, HvrLinkInfo* link) {
+    items_.emplace(items_.begin() + static_cast<std::ptrdiff_t>(index), link);
+  }
+  void Clear() { items_.clear(); }
+
+ private:
+  std::vector<std::unique_ptr<HvrLinkInfo>> items_;
+};
+
+// Handle lifecycle. HvrClose is also called after a failed HvrOpen; reserved must be non-null.
+HVR_API int HvrOpen(KtWdlManager** handle, HvrOpenInfo* info);
+HVR_API int HvrClose(KtWdlManager** handle, void* reserved);
+
+// Single jobs. HvrStart writes the job's slot into *index (also when the job could not start).
+// HvrEnd waits until no job of the handle runs, then frees the job(s) of index (negative: all).
+// HvrStop asks every job of the handle to stop and waits until none runs (job, index unused).
+HVR_API int HvrStart(KtWdlManager** handle, HvrJobInfo* job, int* index);
+HVR_API int HvrEnd(KtWdlManager** handle, HvrJobInfo* job, int index);
+HVR_API int HvrStop(KtWdlManager** handle, HvrJobInfo* job, int index);
+
+// Multi-site runs over the selected entries of a link array, one site after the other, with the
+// settings (SaveFolder to Interval) of tmpl.
+HVR_API int HvrMultiStart(KtWdlManager** handle, HvrJobInfo* tmpl, HvrLinkArray** links);
+HVR_API int HvrMultiEnd(KtWdlManager** handle, HvrLinkArray** links);
+HVR_API int HvrMultiStop(KtWdlManager** handle);
+
+// Progress. A negative index selects the first running job. Text queries copy into buf, which
+// must hold HVR_TEXT_BUFFER_SIZE bytes; they return 0 on success and 1 on failure.
+HVR_API int HvrIsDL(KtWdlManager** handle, int index);
+HVR_API int HvrGetDLNum(KtWdlManager** handle);
+HVR_API int HvrGetDLSiteName(KtWdlManager** handle, int index, char* buf);
+HVR_API int HvrGetDLFileName(KtWdlManager** handle, int index, char* buf);
+HVR_API int HvrGetDLURL(KtWdlManager** handle, int index, char* buf);
+HVR_API int HvrGetDLSize(KtWdlManager** handle, int index);
+HVR_API int HvrGetDLRestoredSize(KtWdlManager** handle, int index);
+HVR_API int HvrGetDLRestoredNum(KtWdlManager** handle, int index);
+HVR_API int HvrGetDLFailedNum(KtWdlManager** handle, int index);
+
+// The job's log file: opened (path must have an extension) and closed between start and end.
+HVR_API void HvrLogStart(HvrJobInfo* job, const char* path);
+HVR_API void HvrLogStop(HvrJobInfo* job);
+
+// Bookmark stores into link arrays. append 0 makes a new array in *links (an earlier one is not
+// freed); non-zero adds to *links. Favorites go in front, the other stores at the end.
+HVR_API int HvrGetFavorites(HvrLinkArray** links, const char* root, int append);
+HVR_API int HvrGetBookmarks(const char* file, HvrLinkArray** links, const char* root, int append);
+HVR_API int HvrGet4xBookmarks(HvrLinkArray** links, const char* root, int append);
+HVR_API int HvrGetHotlists(HvrLinkArray** links, const char* root, int append);
+HVR_API int HvrGetOpera5(HvrLinkArray** links, const char* root, int append);
+HVR_API int HvrGet4xBookmarksPath(std::string* path);
+HVR_API int HvrDelLinkArray(HvrLinkArray** links);
+
+#endif  // HARVO_H

@@ -1,0 +1,159 @@
+// HTTP platform layer: the internet session, connection and request objects that the system
+// uses, over libcurl's multi interface. Only this layer knows libcurl.
+//
+//  * A session carries the agent name, the proxy (empty: direct), the connect time-out and
+//    connect retries, and an optional cancel test. Connections are opened from it.
+//  * A connection stands for one server and port. Any number of requests may be open on it at
+//    once; each is its own transfer, and finished transfers leave their connection in the
+//    connection's pool, so sequential requests reuse one keep-alive connection when the server
+//    allows it.
+//  * A request (CHttpFile) is pulled: SendRequest waits for the final response's status line and
+//    headers (redirects to http/https are followed, at most 10), Read returns body bytes in
+//    blocks of the caller's size. At most a few blocks are buffered whatever the body's size.
+//  * Failures of connecting, sending and reading the body raise CInternetException. Every
+//    blocking wait checks the session's cancel test; once it is true, a wait that is still
+//    blocked about half a second later ends: SendRequest throws, Read returns 0 (end).
+//  * Objects are used by one thread at a time (the job's worker); they may be created on one
+//    thread and used on another after a happens-before (thread start).
+#ifndef HARVO_PLATFORM_HTTP_H
+#define HARVO_PLATFORM_HTTP_H
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Flags of the WinInet-style interface; accepted for their documented meaning (no cache is ever
+// used, so they need no further action).
+inline constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000u;
+inline constexpr uint32_t INTERNET_FLAG_EXISTING_CONNECT = 0x20000000u;
+inline constexpr uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
+inline constexpr uint32_t HTTP_ADDREQ_FLAG_ADD_IF_NEW = 0x10000000u;
+
+// A transport failure: could not connect, time-out, cancelled, protocol error, bad redirect.
+class CInternetException : public std::exception {
+ public:
+  enum Cause { kConnect = 1, kTimeout, kCancelled, kRedirect, kProtocol, kOther };
+  CInternetException(Cause cause, std::string message)
+      : cause_(cause), message_(std::move(message)) {}
+  Cause GetCause() const { return cause_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  Cause cause_;
+  std::string message_;
+};
+
+// Returns true once waits should be cut short. Called often; must be cheap and thread-safe.
+using CancelTest = std::function<bool()>;
+
+class CHttpConnection;
+class CHttpFile;
+
+class CInternetSession {
+ public:
+  // agent: User-Agent value (may be empty). proxy: null or empty for a direct session, otherwise
+  // "host:port" (or any proxy text libcurl accepts). Throws CInternetException when the
+  // underlying library cannot be initialised.
+  CInternetSession(const char* agent, const char* proxy);
+  virtual ~CInternetSession();
+  CInternetSession(const CInternetSession&) = delete;
+  CInternetSession& operator=(const CInternetSession&) = delete;
+
+  // Connect time-out in milliseconds (<= 0: libcurl's default) and further connect attempts
+  // after a failed one (< 0 counts as 0). Affect connections opened afterwards.
+  void SetConnectTimeout(int32_t milliseconds);
+  void SetConnectRetries(int32_t retries);
+  // Installed before any connection is opened; shared by every request of the session.
+  void SetCancelTest(CancelTest test);
+  // Seconds without a received byte after which a body read fails (default 60).
+  void SetStallTimeout(int seconds);
+
+  // A connection to server:port. Never contacts the server itself; connect failures surface in
+  // SendRequest. Throws CInternetException for an empty server name. The caller owns it.
+  CHttpConnection* GetHttpConnection(const char* server, uint16_t port);
+
+  void Close();  // releases the session's resources; no connection may be used afterwards
+
+  // What connections read from their session.
+  struct Settings {
+    std::string agent;
+    std::string proxy;
+    int32_t connectTimeoutMs = 0;
+    int32_t connectRetries = 0;
+    int stallTimeoutSeconds = 60;
+    CancelTest cancel;
+  };
+  const Settings& GetSettings() const { return settings_; }
+
+ private:
+  Settings settings_;
+};
+
+class CHttpConnection {
+ public:
+  ~CHttpConnection();
+  CHttpConnection(const CHttpConnection&) = delete;
+  CHttpConnection& operator=(const CHttpConnection&) = delete;
+
+  // Opens a request for the object name (a URL path; a leading "/" is optional) with the verb
+  // (only "GET" is used) and the version ("HTTP/1.0"). Nothing is sent yet. The caller owns it
+  // and deletes it (before the connection).
+  CHttpFile* OpenRequest(const char* verb, const char* object, const char* version,
+                         uint32_t flags);
+
+  const std::string& GetServer() const;
+  uint16_t GetPort() const;
+  void Close();
+
+ private:
+  friend class CInternetSession;
+  friend class CHttpFile;
+  struct Impl;
+  CHttpConnection(const CInternetSession::Settings& settings, std::string server, uint16_t port);
+  std::unique_ptr<Impl> impl_;
+};
+
+class CHttpFile {
+ public:
+  ~CHttpFile();  // closes the request
+  CHttpFile(const CHttpFile&) = delete;
+  CHttpFile& operator=(const CHttpFile&) = delete;
+
+  // Adds header lines "Name:value\r\n..." (the value may be empty). With
+  // HTTP_ADDREQ_FLAG_ADD_IF_NEW a header already added is not replaced.
+  void AddRequestHeaders(const std::string& headers, uint32_t flags);
+
+  // Sends the request and waits for the final response's headers. Throws CInternetException.
+  void SendRequest();
+
+  // The final status (after SendRequest), e.g. 200.
+  int QueryStatusCode() const;
+  // Content-Length of the final response; false when absent or not a number that fits.
+  bool QueryContentLength(int32_t* value) const;
+  // Last-Modified of the final response as seconds since 1970 (UTC); false when absent or
+  // unreadable.
+  bool QueryLastModified(int64_t* value) const;
+  // Any response header's raw value (first occurrence, name compared ignoring case).
+  bool QueryHeader(const char* name, std::string* value) const;
+
+  // Reads up to size body bytes; waits until size bytes, the end of the body, or a
+  // cancellation. Returns the count, 0 at the end. Throws CInternetException on a transport
+  // failure mid-body (reset, stall beyond the stall time-out).
+  int Read(void* buffer, unsigned size);
+  // Reads the next body line without its line end (LF or CR LF); false at the end of the body.
+  bool ReadString(std::string* line);
+
+  // Ends the request. A body that was not read to its end is not drained: its connection is
+  // closed instead of being reused.
+  void Close();
+
+ private:
+  friend class CHttpConnection;
+  struct Impl;
+  explicit CHttpFile(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+#endif  // HARVO_PLATFORM_HTTP_H
