@@ -18,6 +18,7 @@
 #ifndef HARVO_PLATFORM_HTTP_H
 #define HARVO_PLATFORM_HTTP_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -100,8 +101,7 @@ class CHttpConnection {
   // Opens a request for the object name (a URL path; a leading "/" is optional) with the verb
   // (only "GET" is used) and the version ("HTTP/1.0"). Nothing is sent yet. The caller owns it
   // and deletes it (before the connection).
-  CHttpFile* OpenRequest(const char* verb, const char* object, const char* version,
-                         uint32_t flags);
+  CHttpFile* OpenRequest(const char* verb, const char* object, const char* version, uint32_t flags);
 
   const std::string& GetServer() const;
   uint16_t GetPort() const;
@@ -148,6 +148,9 @@ class CHttpFile {
   // Ends the request. A body that was not read to its end is not drained: its connection is
   // closed instead of being reused.
   void Close();
+
+  // The most body bytes this request has held at once (tests prove reads stay bounded).
+  size_t BufferedBytesHighWater() const;
 
  private:
   friend class CHttpConnection;

@@ -1,0 +1,154 @@
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "platform/http_transfer.h"
+
+namespace {
+
+// libcurl's global set-up is not thread-safe and must happen once before any handle exists.
+CURLcode InitCurlOnce() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result;
+}
+
+}  // namespace
+
+// ---- CInternetSession ------------------------------------------------------------------------
+
+CInternetSession::CInternetSession(const char* agent, const char* proxy) {
+  CURLcode code = InitCurlOnce();
+  if (code != CURLE_OK) {
+    throw CInternetException(
+        CInternetException::kOther,
+        std::string("cannot initialise the HTTP library: ") + curl_easy_strerror(code));
+  }
+  settings_.agent = agent != nullptr ? agent : "";
+  settings_.proxy = proxy != nullptr ? proxy : "";
+}
+
+CInternetSession::~CInternetSession() {
+  Close();
+}
+
+void CInternetSession::SetConnectTimeout(int32_t milliseconds) {
+  settings_.connectTimeoutMs = milliseconds > 0 ? milliseconds : 0;
+}
+
+void CInternetSession::SetConnectRetries(int32_t retries) {
+  settings_.connectRetries = retries > 0 ? retries : 0;
+}
+
+void CInternetSession::SetCancelTest(CancelTest test) {
+  settings_.cancel = std::move(test);
+}
+
+void CInternetSession::SetStallTimeout(int seconds) {
+  settings_.stallTimeoutSeconds = seconds > 0 ? seconds : 1;
+}
+
+CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_t port) {
+  if (server == nullptr || *server == '\0') {
+    throw CInternetException(CInternetException::kConnect, "no server name");
+  }
+  return new CHttpConnection(settings_, server, port);
+}
+
+// Connections carry their own copy of the settings and own their libcurl state, so there is
+// nothing of the session's to release.
+void CInternetSession::Close() {}
+
+// ---- CHttpConnection -------------------------------------------------------------------------
+
+struct CHttpConnection::Impl {
+  // Shared with the connection's requests, so that a request outliving its connection stays
+  // safe to use and to delete.
+  std::shared_ptr<hvhttp::Pool> pool;
+  std::string server;
+  uint16_t port = 0;
+};
+
+CHttpConnection::CHttpConnection(const CInternetSession::Settings& settings, std::string server,
+                                 uint16_t port)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->pool = std::make_shared<hvhttp::Pool>(settings, server, port);
+  impl_->server = std::move(server);
+  impl_->port = port;
+}
+
+CHttpConnection::~CHttpConnection() = default;
+
+CHttpFile* CHttpConnection::OpenRequest(const char* verb, const char* object, const char* version,
+                                        uint32_t /*flags: no cache exists to bypass*/) {
+  if (!impl_->pool) throw CInternetException(CInternetException::kOther, "connection closed");
+  auto impl = std::make_unique<CHttpFile::Impl>(impl_->pool, verb != nullptr ? verb : "GET",
+                                                object != nullptr ? object : "",
+                                                version != nullptr ? version : "HTTP/1.0");
+  return new CHttpFile(std::move(impl));
+}
+
+const std::string& CHttpConnection::GetServer() const {
+  return impl_->server;
+}
+
+uint16_t CHttpConnection::GetPort() const {
+  return impl_->port;
+}
+
+void CHttpConnection::Close() {
+  impl_->pool.reset();
+}
+
+// ---- CHttpFile -------------------------------------------------------------------------------
+
+struct CHttpFile::Impl : hvhttp::Transfer {
+  using Transfer::Transfer;
+};
+
+CHttpFile::CHttpFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+CHttpFile::~CHttpFile() = default;
+
+void CHttpFile::AddRequestHeaders(const std::string& headers, uint32_t flags) {
+  impl_->AddHeaders(headers, (flags & HTTP_ADDREQ_FLAG_ADD_IF_NEW) != 0);
+}
+
+void CHttpFile::SendRequest() {
+  impl_->Send();
+}
+
+int CHttpFile::QueryStatusCode() const {
+  return impl_->head().status();
+}
+
+bool CHttpFile::QueryContentLength(int32_t* value) const {
+  return impl_->head().ContentLength(value);
+}
+
+bool CHttpFile::QueryLastModified(int64_t* value) const {
+  return impl_->head().LastModified(value);
+}
+
+bool CHttpFile::QueryHeader(const char* name, std::string* value) const {
+  return name != nullptr && impl_->head().Find(name, value);
+}
+
+int CHttpFile::Read(void* buffer, unsigned size) {
+  return impl_->Read(buffer, size);
+}
+
+bool CHttpFile::ReadString(std::string* line) {
+  return impl_->ReadLine(line);
+}
+
+void CHttpFile::Close() {
+  impl_->Close();
+}
+
+size_t CHttpFile::BufferedBytesHighWater() const {
+  return impl_->bufferedHighWater();
+}

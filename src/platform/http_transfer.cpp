@@ -1,0 +1,457 @@
+#include "platform/http_transfer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "platform/http_url.h"
+
+namespace hvhttp {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kPollSlice{100};
+// How long a wait goes on after the cancel test turned true: long enough for a responsive server
+// to answer a request that began after a stop, short enough to free a stalled caller quickly.
+constexpr milliseconds kCancelGrace{500};
+constexpr size_t kMinWindow = 64 * 1024;
+constexpr size_t kDefaultBlock = 16 * 1024;
+// A single line longer than this is handed out in pieces rather than collected whole.
+constexpr size_t kMaxLine = 64 * 1024;
+constexpr int kMaxRedirects = 10;
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string TrimBlanks(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+bool IsConnectFailure(CURLcode code) {
+  return code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT;
+}
+
+CInternetException::Cause CauseOf(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return CInternetException::kConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return CInternetException::kTimeout;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return CInternetException::kRedirect;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return CInternetException::kProtocol;
+    default:
+      return CInternetException::kOther;
+  }
+}
+
+void SetOption(CURL* easy, CURLoption option, long value) {
+  curl_easy_setopt(easy, option, value);
+}
+void SetOption(CURL* easy, CURLoption option, const char* value) {
+  curl_easy_setopt(easy, option, value);
+}
+
+}  // namespace
+
+// ---- Pool ----------------------------------------------------------------------------------
+
+Pool::Pool(CInternetSession::Settings settings, std::string server, uint16_t port)
+    : settings_(std::move(settings)),
+      server_(std::move(server)),
+      port_(port),
+      multi_(curl_multi_init()) {
+  if (multi_ == nullptr) {
+    throw CInternetException(CInternetException::kOther, "cannot create an HTTP connection pool");
+  }
+}
+
+Pool::~Pool() {
+  curl_multi_cleanup(multi_);
+}
+
+void Pool::Drive() {
+  int running = 0;
+  CURLMcode code = curl_multi_perform(multi_, &running);
+  if (code != CURLM_OK) {
+    throw CInternetException(CInternetException::kOther, curl_multi_strerror(code));
+  }
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    CURL* easy = message->easy_handle;
+    CURLcode result = message->data.result;  // the message is gone once the handle leaves
+    Transfer* transfer = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+    curl_multi_remove_handle(multi_, easy);
+    if (transfer != nullptr) transfer->OnDone(result);
+  }
+}
+
+void Pool::Wait(milliseconds timeout) {
+  curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+}
+
+// ---- Transfer: set-up ------------------------------------------------------------------------
+
+Transfer::Transfer(std::shared_ptr<Pool> pool, std::string verb, std::string object,
+                   std::string version)
+    : pool_(std::move(pool)),
+      verb_(std::move(verb)),
+      url_(BuildUrl(pool_->server(), pool_->port(), object)),
+      httpVersion_(version == "HTTP/1.1" ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0) {
+  if (verb_.empty()) verb_ = "GET";
+}
+
+Transfer::~Transfer() {
+  Close();
+}
+
+void Transfer::AddHeaders(const std::string& text, bool onlyIfNew) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string name = TrimBlanks(line.substr(0, colon));
+    if (name.empty()) continue;
+    std::string value = TrimBlanks(line.substr(colon + 1));
+    auto same = std::find_if(headers_.begin(), headers_.end(), [&](const auto& header) {
+      return EqualsIgnoringCase(header.first, name);
+    });
+    if (same == headers_.end()) {
+      headers_.emplace_back(std::move(name), std::move(value));
+    } else if (!onlyIfNew) {
+      same->second = std::move(value);
+    }
+  }
+}
+
+curl_slist* Transfer::BuildHeaderList() const {
+  std::vector<std::pair<std::string, std::string>> all = headers_;
+  auto has = [&](const char* name) {
+    return std::any_of(all.begin(), all.end(),
+                       [&](const auto& header) { return EqualsIgnoringCase(header.first, name); });
+  };
+  // The session's agent goes out on every request, even when empty: libcurl must neither
+  // leave the header out nor put its own text in.
+  if (!has("User-Agent")) all.emplace_back("User-Agent", pool_->settings().agent);
+  if (!has("Connection")) all.emplace_back("Connection", "keep-alive");
+  curl_slist* list = nullptr;
+  for (const auto& [name, value] : all) {
+    // "Name;" is libcurl's way to send a header with an empty value.
+    std::string line = value.empty() ? name + ";" : name + ": " + value;
+    curl_slist* grown = curl_slist_append(list, line.c_str());
+    if (grown == nullptr) {
+      curl_slist_free_all(list);
+      throw CInternetException(CInternetException::kOther, "out of memory for request headers");
+    }
+    list = grown;
+  }
+  return list;
+}
+
+void Transfer::CreateHandle() {
+  const CInternetSession::Settings& settings = pool_->settings();
+  easy_ = curl_easy_init();
+  if (easy_ == nullptr) {
+    throw CInternetException(CInternetException::kOther, "cannot create an HTTP request");
+  }
+  headerList_ = BuildHeaderList();
+  SetOption(easy_, CURLOPT_URL, url_.c_str());
+  SetOption(easy_, CURLOPT_PATH_AS_IS, 1L);
+  SetOption(easy_, CURLOPT_HTTP_VERSION, httpVersion_);
+  SetOption(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+  SetOption(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  SetOption(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+  SetOption(easy_, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
+  SetOption(easy_, CURLOPT_HTTP09_ALLOWED, 0L);
+  SetOption(easy_, CURLOPT_NOSIGNAL, 1L);
+  // An empty proxy text keeps libcurl from taking one from the environment; a set proxy takes
+  // every request, whatever a no_proxy variable says.
+  SetOption(easy_, CURLOPT_PROXY, settings.proxy.c_str());
+  SetOption(easy_, CURLOPT_NOPROXY, "");
+  if (settings.connectTimeoutMs > 0) {
+    SetOption(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
+  }
+  if (verb_ == "HEAD") {
+    SetOption(easy_, CURLOPT_NOBODY, 1L);
+  } else if (verb_ != "GET") {
+    SetOption(easy_, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+  }
+  curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+  curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_);
+  curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+  curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+  curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
+}
+
+// ---- Transfer: callbacks ---------------------------------------------------------------------
+
+size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
+  auto* transfer = static_cast<Transfer*>(self);
+  size_t bytes = size * count;
+  transfer->anyByte_ = true;
+  transfer->lastByte_ = Clock::now();
+  try {
+    if (!transfer->head_.AddLine(std::string_view(data, bytes))) {
+      transfer->headTooLarge_ = true;
+      return 0;  // fails the transfer
+    }
+  } catch (...) {
+    return 0;
+  }
+  return bytes;
+}
+
+size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
+  auto* transfer = static_cast<Transfer*>(self);
+  size_t bytes = size * count;
+  if (transfer->Buffered() >= transfer->Limit()) {
+    // The reader is behind: leave the bytes with libcurl, which stops reading the socket.
+    transfer->paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  try {
+    transfer->body_.insert(transfer->body_.end(), data, data + bytes);
+  } catch (...) {
+    return 0;
+  }
+  transfer->anyByte_ = true;
+  transfer->bodyStarted_ = true;
+  transfer->lastByte_ = Clock::now();
+  transfer->highWater_ = std::max(transfer->highWater_, transfer->Buffered());
+  return bytes;
+}
+
+void Transfer::OnDone(CURLcode result) {
+  inMulti_ = false;
+  done_ = true;
+  result_ = result;
+}
+
+// ---- Transfer: sending -----------------------------------------------------------------------
+
+void Transfer::Start() {
+  head_.Reset();
+  headTooLarge_ = false;
+  anyByte_ = false;
+  bodyStarted_ = false;
+  sent_ = false;
+  done_ = false;
+  result_ = CURLE_OK;
+  paused_ = false;
+  cancelled_ = false;
+  body_.clear();
+  bodyStart_ = 0;
+  error_[0] = '\0';
+  CURLMcode code = curl_multi_add_handle(pool_->multi(), easy_);
+  if (code != CURLM_OK) {
+    throw CInternetException(CInternetException::kOther, curl_multi_strerror(code));
+  }
+  inMulti_ = true;
+}
+
+void Transfer::Detach() {
+  if (!inMulti_) return;
+  // Removing an unfinished transfer makes libcurl close its connection instead of reusing it.
+  curl_multi_remove_handle(pool_->multi(), easy_);
+  inMulti_ = false;
+}
+
+void Transfer::Send() {
+  Detach();  // a second Send starts over
+  if (easy_ == nullptr) CreateHandle();
+  int retriesLeft = std::max(0, pool_->settings().connectRetries);
+  try {
+    for (;;) {
+      Start();
+      WaitEnd end = WaitUntil([this] { return bodyStarted_ || head_.IsFinal(); });
+      if (end == WaitEnd::kCancelled) {
+        throw CInternetException(CInternetException::kCancelled, "request cancelled: " + url_);
+      }
+      if (bodyStarted_ || head_.IsFinal() || result_ == CURLE_OK) break;
+      if (IsConnectFailure(result_) && !anyByte_ && retriesLeft > 0) {
+        --retriesLeft;
+        continue;
+      }
+      Fail(result_);
+    }
+  } catch (...) {
+    Detach();
+    throw;
+  }
+  sent_ = true;
+}
+
+void Transfer::Fail(CURLcode result) const {
+  CInternetException::Cause cause = CauseOf(result);
+  std::string location;
+  bool redirecting = head_.status() >= 300 && head_.status() < 400 &&
+                     head_.Find("Location", &location) && !location.empty();
+  if (redirecting && cause != CInternetException::kConnect &&
+      cause != CInternetException::kTimeout) {
+    cause = CInternetException::kRedirect;
+  }
+  std::string message = url_ + ": ";
+  if (headTooLarge_) {
+    message += "response head too large";
+    cause = CInternetException::kProtocol;
+  } else {
+    message += error_[0] != '\0' ? error_ : curl_easy_strerror(result);
+  }
+  throw CInternetException(cause, message);
+}
+
+void Transfer::RequireSent() const {
+  if (!sent_) {
+    throw CInternetException(CInternetException::kOther, "request not sent: " + url_);
+  }
+}
+
+// ---- Transfer: waiting -----------------------------------------------------------------------
+
+bool Transfer::CancelDue() {
+  const CancelTest& test = pool_->settings().cancel;
+  if (!test || !test()) {
+    cancelSeen_.reset();
+    return false;
+  }
+  Clock::time_point now = Clock::now();
+  if (!cancelSeen_) cancelSeen_ = now;
+  return now - *cancelSeen_ >= kCancelGrace;
+}
+
+Transfer::WaitEnd Transfer::WaitUntil(const std::function<bool()>& ready) {
+  // Only time spent waiting counts towards a stall; a slow caller between reads is no stall.
+  lastByte_ = Clock::now();
+  const auto stallLimit = std::chrono::seconds(std::max(1, pool_->settings().stallTimeoutSeconds));
+  for (;;) {
+    pool_->Drive();
+    if (ready() || done_) return WaitEnd::kReady;
+    if (CancelDue()) return WaitEnd::kCancelled;
+    Clock::time_point now = Clock::now();
+    if (now - lastByte_ >= stallLimit) {
+      throw CInternetException(CInternetException::kTimeout, "no data received: " + url_);
+    }
+    auto slice = kPollSlice;
+    if (cancelSeen_) {
+      auto left = std::chrono::duration_cast<milliseconds>(*cancelSeen_ + kCancelGrace - now);
+      slice = std::clamp(left, milliseconds(1), kPollSlice);
+    }
+    pool_->Wait(slice);
+  }
+}
+
+// ---- Transfer: reading -----------------------------------------------------------------------
+
+size_t Transfer::Limit() const {
+  return std::max(4 * (lastBlock_ == 0 ? kDefaultBlock : lastBlock_), kMinWindow);
+}
+
+void Transfer::Consume(size_t count) {
+  bodyStart_ += count;
+  if (bodyStart_ == body_.size()) {
+    body_.clear();
+    bodyStart_ = 0;
+  } else if (bodyStart_ >= kMinWindow && bodyStart_ * 2 >= body_.size()) {
+    body_.erase(body_.begin(), body_.begin() + static_cast<std::ptrdiff_t>(bodyStart_));
+    bodyStart_ = 0;
+  }
+}
+
+void Transfer::ResumeIfRoom() {
+  if (!paused_ || !inMulti_ || Buffered() * 2 >= Limit()) return;
+  paused_ = false;
+  lastByte_ = Clock::now();
+  // May hand over the held bytes at once, through OnBody.
+  curl_easy_pause(easy_, CURLPAUSE_CONT);
+}
+
+int Transfer::Read(void* buffer, unsigned size) {
+  RequireSent();
+  if (size == 0) return 0;
+  lastBlock_ = size;
+  ResumeIfRoom();
+  if (Buffered() < size && !done_ && !cancelled_) {
+    if (WaitUntil([this, size] { return Buffered() >= size; }) == WaitEnd::kCancelled) {
+      cancelled_ = true;
+    }
+  }
+  size_t count = std::min<size_t>(size, Buffered());
+  if (count == 0) {
+    if (done_ && result_ != CURLE_OK) Fail(result_);
+    return 0;
+  }
+  std::memcpy(buffer, body_.data() + bodyStart_, count);
+  Consume(count);
+  ResumeIfRoom();
+  return static_cast<int>(count);
+}
+
+bool Transfer::ReadLine(std::string* line) {
+  RequireSent();
+  line->clear();
+  bool any = false;
+  for (;;) {
+    const char* begin = body_.data() + bodyStart_;
+    const char* end = begin + Buffered();
+    const char* feed = std::find(begin, end, '\n');
+    size_t take = std::min<size_t>(static_cast<size_t>(feed - begin), kMaxLine - line->size());
+    line->append(begin, take);
+    any = any || take > 0 || feed != end;
+    bool lineEnded = feed != end && take == static_cast<size_t>(feed - begin);
+    Consume(take + (lineEnded ? 1 : 0));
+    ResumeIfRoom();
+    if (lineEnded || line->size() >= kMaxLine) break;
+    if (done_) {
+      if (!any && result_ != CURLE_OK) Fail(result_);
+      break;
+    }
+    if (cancelled_) break;
+    if (WaitUntil([this] { return Buffered() > 0; }) == WaitEnd::kCancelled) cancelled_ = true;
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return any;
+}
+
+void Transfer::Close() {
+  Detach();
+  if (easy_ != nullptr) {
+    curl_easy_cleanup(easy_);
+    easy_ = nullptr;
+  }
+  curl_slist_free_all(headerList_);
+  headerList_ = nullptr;
+  sent_ = false;
+  body_.clear();
+  body_.shrink_to_fit();
+  bodyStart_ = 0;
+}
+
+}  // namespace hvhttp

@@ -1,0 +1,21 @@
+// How the HTTP layer turns a server, port and object name into the URL handed to libcurl.
+#ifndef HARVO_PLATFORM_HTTP_URL_H
+#define HARVO_PLATFORM_HTTP_URL_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace hvhttp {
+
+// Percent-encodes the bytes that cannot stand in a URL (controls, space, bytes >= 0x80 and
+// "<>\^`{|}); every other byte, "%" included, is kept so that the object goes out as given.
+std::string EncodeObject(std::string_view object);
+
+// "http://" + server + ":" + port + "/" + object; a leading "/" of the object is not doubled,
+// and an IPv6 literal server gets its brackets.
+std::string BuildUrl(std::string_view server, uint16_t port, std::string_view object);
+
+}  // namespace hvhttp
+
+#endif  // HARVO_PLATFORM_HTTP_URL_H
