@@ -1,0 +1,509 @@
+#include "support/scripted_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace {
+
+constexpr size_t kMaxRequestHead = 64 * 1024;
+constexpr size_t kChunk = 64 * 1024;
+
+const char* ReasonFor(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 304:
+      return "Not Modified";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
+  }
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+ScriptedRequest ParseRequest(const std::string& head, int connection) {
+  ScriptedRequest request;
+  request.head = head;
+  request.connection = connection;
+  size_t lineEnd = head.find("\r\n");
+  std::string line = head.substr(0, lineEnd);
+  size_t first = line.find(' ');
+  size_t last = line.rfind(' ');
+  if (first != std::string::npos && last != first) {
+    request.method = line.substr(0, first);
+    request.target = line.substr(first + 1, last - first - 1);
+    request.version = line.substr(last + 1);
+  } else {
+    request.method = line;
+  }
+  size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
+  while (pos < head.size()) {
+    size_t end = head.find("\r\n", pos);
+    if (end == std::string::npos) end = head.size();
+    std::string field = head.substr(pos, end - pos);
+    pos = end + 2;
+    size_t colon = field.find(':');
+    if (field.empty() || colon == std::string::npos) continue;
+    request.headers.push_back({field.substr(0, colon), Trim(field.substr(colon + 1))});
+  }
+  return request;
+}
+
+bool AsksKeepAlive(const ScriptedRequest& request) {
+  std::optional<std::string> connection = request.Header("Connection");
+  return connection && Lower(*connection).find("keep-alive") != std::string::npos;
+}
+
+// Reads up to the empty line that ends a request head; nullopt when the peer went, the server
+// stops (wakeFd readable) or the head grows too large.
+std::optional<std::string> ReadRequestHead(int fd, int wakeFd, std::string& pending) {
+  for (;;) {
+    size_t end = pending.find("\r\n\r\n");
+    if (end != std::string::npos) {
+      std::string head = pending.substr(0, end + 4);
+      pending.erase(0, end + 4);
+      return head;
+    }
+    if (pending.size() > kMaxRequestHead) return std::nullopt;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (fds[1].revents != 0) return std::nullopt;
+    char buffer[4096];
+    ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    pending.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+}  // namespace
+
+// ---- set-up and shut-down --------------------------------------------------------------------
+
+ScriptedServer::ScriptedServer() {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  wakeRead_ = pipeFds[0];
+  wakeWrite_ = pipeFds[1];
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) throw std::runtime_error("socket failed");
+  int one = 1;
+  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listenFd_, 128) != 0 ||
+      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(listenFd_);
+    close(wakeRead_);
+    close(wakeWrite_);
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  Stop();
+  close(listenFd_);
+  close(wakeRead_);
+  close(wakeWrite_);
+}
+
+void ScriptedServer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) return;
+    stopped_ = true;
+  }
+  // Never read: every poll of every thread sees it from now on.
+  char byte = 1;
+  while (write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
+  }
+  if (acceptThread_.joinable()) acceptThread_.join();
+  std::map<int, std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers.swap(workers_);
+    finished_.clear();
+  }
+  for (auto& [id, worker] : workers) worker.join();
+}
+
+std::string ScriptedServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void ScriptedServer::AcceptLoop() {
+  for (;;) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    // Heads and bodies go out in separate sends; without this each response would wait for
+    // the client's delayed acknowledgement.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      int id = ++accepted_;
+      ++open_;
+      ++events_;
+      workers_.emplace(id, std::thread([this, fd, id] { ServeConnection(fd, id); }));
+    }
+    changed_.notify_all();
+    ReapFinished();
+  }
+}
+
+void ScriptedServer::ReapFinished() {
+  std::vector<std::thread> done;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int id : finished_) {
+      auto it = workers_.find(id);
+      if (it == workers_.end()) continue;
+      done.push_back(std::move(it->second));
+      workers_.erase(it);
+    }
+    finished_.clear();
+  }
+  for (std::thread& worker : done) worker.join();
+}
+
+// ---- scripting and records -------------------------------------------------------------------
+
+void ScriptedServer::Set(const std::string& target, Response response) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripts_[target] = std::move(response);
+}
+
+void ScriptedServer::Redirect(const std::string& target, const std::string& location, int status) {
+  Set(target, Response::Redirect(location, status));
+}
+
+void ScriptedServer::Remove(const std::string& target) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripts_.erase(target);
+}
+
+void ScriptedServer::SetHandler(Handler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handler_ = std::move(handler);
+}
+
+std::optional<ScriptedResponse> ScriptedServer::Lookup(const Request& request) {
+  Handler handler;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = scripts_.find(request.target);
+    if (it != scripts_.end()) return it->second;
+    handler = handler_;
+  }
+  if (handler) return handler(request);
+  return std::nullopt;
+}
+
+void ScriptedServer::Notify(const std::function<void()>& change) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
+    ++events_;
+  }
+  changed_.notify_all();
+}
+
+void ScriptedServer::Record(const Request& request) {
+  Notify([&] { requests_.push_back(request); });
+}
+
+std::vector<ScriptedRequest> ScriptedServer::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+std::vector<std::string> ScriptedServer::requestTargets() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> targets;
+  for (const Request& request : requests_) targets.push_back(request.target);
+  return targets;
+}
+
+size_t ScriptedServer::requestCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_.size();
+}
+
+size_t ScriptedServer::requestCount(const std::string& target) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<size_t>(std::count_if(requests_.begin(), requests_.end(),
+                                           [&](const Request& r) { return r.target == target; }));
+}
+
+int ScriptedServer::connectionCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return accepted_;
+}
+
+int ScriptedServer::openConnections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_;
+}
+
+int ScriptedServer::stallCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stalls_;
+}
+
+bool ScriptedServer::WaitUntil(const std::function<bool()>& condition,
+                               std::chrono::milliseconds timeout) const {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    uint64_t seen = events_;
+    lock.unlock();
+    bool holds = condition();
+    lock.lock();
+    if (holds) return true;
+    if (!changed_.wait_until(lock, deadline, [&] { return events_ != seen; })) return false;
+  }
+}
+
+bool ScriptedServer::WaitForRequests(size_t count, std::chrono::milliseconds timeout) const {
+  return WaitUntil([&] { return requestCount() >= count; }, timeout);
+}
+
+bool ScriptedServer::WaitForStalls(int count, std::chrono::milliseconds timeout) const {
+  return WaitUntil([&] { return stallCount() >= count; }, timeout);
+}
+
+bool ScriptedServer::WaitForOpenConnections(int count, std::chrono::milliseconds timeout) const {
+  return WaitUntil([&] { return openConnections() == count; }, timeout);
+}
+
+// ---- serving ---------------------------------------------------------------------------------
+
+void ScriptedServer::ServeConnection(int fd, int id) {
+  std::string pending;
+  Ending ending = Ending::kClose;
+  for (;;) {
+    std::optional<std::string> head = ReadRequestHead(fd, wakeRead_, pending);
+    if (!head) break;
+    Request request = ParseRequest(*head, id);
+    Record(request);
+    ending = Answer(fd, request);
+    if (ending != Ending::kKeep) break;
+  }
+  if (ending == Ending::kReset) {
+    linger hard{1, 0};  // close() then sends RST instead of FIN
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  } else {
+    shutdown(fd, SHUT_WR);
+  }
+  close(fd);
+  Notify([&] {
+    --open_;
+    finished_.push_back(id);
+  });
+}
+
+ScriptedServer::Ending ScriptedServer::Answer(int fd, const Request& request) {
+  std::optional<Response> found = Lookup(request);
+  Response response = found ? std::move(*found) : Response::Status(404, "Not Found\n");
+  if (response.raw) {
+    SendAll(fd, response.raw->data(), response.raw->size());
+    return Ending::kClose;
+  }
+  if (response.stallBeforeStatus) {
+    Notify([&] { ++stalls_; });
+    WaitForPeerGone(fd);
+    return Ending::kClose;
+  }
+
+  std::optional<uint64_t> length = response.BodyLength();
+  std::optional<uint64_t> announced;
+  bool lengthGiven = false;
+  for (const HttpField& field : response.headers) {
+    if (Lower(field.name) != "content-length") continue;
+    lengthGiven = true;
+    char* end = nullptr;
+    unsigned long long value = std::strtoull(field.value.c_str(), &end, 10);
+    if (end != field.value.c_str()) announced = value;
+  }
+  if (!lengthGiven && response.contentLength && length) {
+    announced = response.announcedLength ? *response.announcedLength : *length;
+  }
+  bool faulty = response.stallAfter || response.resetAfter || response.resetInHeaders;
+  bool keep = response.keepAlive && AsksKeepAlive(request) && announced && length &&
+              *announced == *length && !faulty;
+
+  std::string head = response.version + " " + std::to_string(response.status) + " " +
+                     (response.reason.empty() ? ReasonFor(response.status) : response.reason) +
+                     "\r\n";
+  for (const HttpField& field : response.headers) head += field.name + ": " + field.value + "\r\n";
+  if (!lengthGiven && announced) head += "Content-Length: " + std::to_string(*announced) + "\r\n";
+  head += keep ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+
+  if (response.resetInHeaders) {
+    SendAll(fd, head.data(), head.size() / 2);
+    return Ending::kReset;
+  }
+  if (!SendAll(fd, head.data(), head.size())) return Ending::kClose;
+  if (request.method == "HEAD") return keep ? Ending::kKeep : Ending::kClose;
+  return SendBody(fd, response, keep);
+}
+
+ScriptedServer::Ending ScriptedServer::SendBody(int fd, const Response& response, bool keep) {
+  uint64_t stopAt = response.BodyLength().value_or(std::numeric_limits<uint64_t>::max());
+  if (response.stallAfter) stopAt = std::min(stopAt, *response.stallAfter);
+  if (response.resetAfter) stopAt = std::min(stopAt, *response.resetAfter);
+  size_t piece = response.pieceBytes > 0 ? std::min<size_t>(response.pieceBytes, 1 << 20) : kChunk;
+  std::vector<char> buffer(piece);
+  bool generated = response.generatedLength || response.endless;
+  for (uint64_t sent = 0; sent < stopAt;) {
+    if (sent > 0 && response.pieceBytes > 0 && !Pause(response.pieceDelay)) return Ending::kClose;
+    size_t count = static_cast<size_t>(std::min<uint64_t>(piece, stopAt - sent));
+    const char* data = buffer.data();
+    if (generated) {
+      GeneratedBody::Fill(sent, buffer.data(), count);
+    } else {
+      data = response.body.data() + sent;
+    }
+    if (!SendAll(fd, data, count)) return Ending::kClose;
+    sent += count;
+  }
+  if (response.stallAfter) {
+    Notify([&] { ++stalls_; });
+    WaitForPeerGone(fd);
+    return Ending::kClose;
+  }
+  if (response.resetAfter) return Ending::kReset;
+  return keep ? Ending::kKeep : Ending::kClose;
+}
+
+void ScriptedServer::WaitForPeerGone(int fd) const {
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN | POLLRDHUP, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    if ((fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
+    char scratch[4096];
+    ssize_t got = recv(fd, scratch, sizeof scratch, 0);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) return;
+  }
+}
+
+bool ScriptedServer::SendAll(int fd, const char* data, size_t size) const {
+  while (size > 0) {
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[1].revents != 0) return false;
+    if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) return false;
+    ssize_t sent = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      return false;
+    }
+    data += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool ScriptedServer::Pause(std::chrono::milliseconds delay) const {
+  auto deadline = std::chrono::steady_clock::now() + delay;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    pollfd wake{wakeRead_, POLLIN, 0};
+    int ready = poll(&wake, 1, static_cast<int>(left.count()));
+    if (ready > 0) return false;
+  }
+}
+
+// ---- ClosedPort ------------------------------------------------------------------------------
+
+ClosedPort::ClosedPort() {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  // Bound but not listening: the port stays ours, and connections to it are refused.
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(fd_);
+    throw std::runtime_error("cannot bind on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+ClosedPort::~ClosedPort() {
+  close(fd_);
+}
