@@ -16,18 +16,6 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // "HTTP/1.1 200 OK" -> 200; 0 when the line carries no three-digit code.
 int ParseStatus(std::string_view line) {
   size_t space = line.find(' ');
@@ -111,6 +99,18 @@ bool ResponseHead::LastModified(int64_t* value) const {
   time_t seconds = curl_getdate(text.c_str(), nullptr);
   if (seconds == static_cast<time_t>(-1)) return false;
   if (value != nullptr) *value = static_cast<int64_t>(seconds);
+  return true;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
   return true;
 }
 

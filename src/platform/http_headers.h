@@ -43,6 +43,9 @@ class ResponseHead {
   std::vector<std::pair<std::string, std::string>> headers_;
 };
 
+// ASCII comparison ignoring letter case, as header names are compared.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 // Parses a whole-number text of decimal digits (blanks around allowed) that fits in int32.
 bool ParseContentLength(std::string_view text, int32_t* value);
 

@@ -1,7 +1,6 @@
 #include "platform/http_transfer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "platform/http_url.h"
@@ -20,13 +19,6 @@ constexpr size_t kDefaultBlock = 16 * 1024;
 // A single line longer than this is handed out in pieces rather than collected whole.
 constexpr size_t kMaxLine = 64 * 1024;
 constexpr int kMaxRedirects = 10;
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string TrimBlanks(const std::string& text) {
   size_t first = text.find_first_not_of(" \t");
@@ -321,6 +313,10 @@ void Transfer::Fail(CURLcode result) const {
   std::string message = url_ + ": ";
   if (headTooLarge_) {
     message += "response head too large";
+    cause = CInternetException::kProtocol;
+  } else if (result == CURLE_OUT_OF_MEMORY && !sent_ && !head_.complete()) {
+    // libcurl's way of refusing a single header line beyond its limit.
+    message += "response head line too long";
     cause = CInternetException::kProtocol;
   } else {
     message += error_[0] != '\0' ? error_ : curl_easy_strerror(result);
