@@ -16,6 +16,19 @@ CURLcode InitCurlOnce() {
   return result;
 }
 
+// Callers catch CInternetException only: anything else (running out of memory) is turned into
+// one so that it cannot escape past them.
+template <typename Body>
+auto Guarded(Body&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const CInternetException&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw CInternetException(CInternetException::kOther, e.what());
+  }
+}
+
 }  // namespace
 
 // ---- CInternetSession ------------------------------------------------------------------------
@@ -55,7 +68,7 @@ CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_
   if (server == nullptr || *server == '\0') {
     throw CInternetException(CInternetException::kConnect, "no server name");
   }
-  return new CHttpConnection(settings_, server, port);
+  return Guarded([&] { return new CHttpConnection(settings_, server, port); });
 }
 
 // Connections carry their own copy of the settings and own their libcurl state, so there is
@@ -85,10 +98,12 @@ CHttpConnection::~CHttpConnection() = default;
 CHttpFile* CHttpConnection::OpenRequest(const char* verb, const char* object, const char* version,
                                         uint32_t /*flags: no cache exists to bypass*/) {
   if (!impl_->pool) throw CInternetException(CInternetException::kOther, "connection closed");
-  auto impl = std::make_unique<CHttpFile::Impl>(impl_->pool, verb != nullptr ? verb : "GET",
-                                                object != nullptr ? object : "",
-                                                version != nullptr ? version : "HTTP/1.0");
-  return new CHttpFile(std::move(impl));
+  return Guarded([&] {
+    auto impl = std::make_unique<CHttpFile::Impl>(impl_->pool, verb != nullptr ? verb : "GET",
+                                                  object != nullptr ? object : "",
+                                                  version != nullptr ? version : "HTTP/1.0");
+    return new CHttpFile(std::move(impl));
+  });
 }
 
 const std::string& CHttpConnection::GetServer() const {
@@ -114,11 +129,11 @@ CHttpFile::CHttpFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 CHttpFile::~CHttpFile() = default;
 
 void CHttpFile::AddRequestHeaders(const std::string& headers, uint32_t flags) {
-  impl_->AddHeaders(headers, (flags & HTTP_ADDREQ_FLAG_ADD_IF_NEW) != 0);
+  Guarded([&] { impl_->AddHeaders(headers, (flags & HTTP_ADDREQ_FLAG_ADD_IF_NEW) != 0); });
 }
 
 void CHttpFile::SendRequest() {
-  impl_->Send();
+  Guarded([&] { impl_->Send(); });
 }
 
 int CHttpFile::QueryStatusCode() const {
@@ -138,11 +153,11 @@ bool CHttpFile::QueryHeader(const char* name, std::string* value) const {
 }
 
 int CHttpFile::Read(void* buffer, unsigned size) {
-  return impl_->Read(buffer, size);
+  return Guarded([&] { return impl_->Read(buffer, size); });
 }
 
 bool CHttpFile::ReadString(std::string* line) {
-  return impl_->ReadLine(line);
+  return Guarded([&] { return impl_->ReadLine(line); });
 }
 
 void CHttpFile::Close() {
