@@ -172,7 +172,6 @@ void Transfer::CreateHandle() {
   if (easy_ == nullptr) {
     throw CInternetException(CInternetException::kOther, "cannot create an HTTP request");
   }
-  headerList_ = BuildHeaderList();
   SetOption(easy_, CURLOPT_URL, url_.c_str());
   SetOption(easy_, CURLOPT_PATH_AS_IS, 1L);
   SetOption(easy_, CURLOPT_HTTP_VERSION, httpVersion_);
@@ -194,7 +193,6 @@ void Transfer::CreateHandle() {
   } else if (verb_ != "GET") {
     SetOption(easy_, CURLOPT_CUSTOMREQUEST, verb_.c_str());
   }
-  curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_);
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
@@ -279,6 +277,11 @@ void Transfer::Detach() {
 void Transfer::Send() {
   Detach();  // a second Send starts over
   if (easy_ == nullptr) CreateHandle();
+  // Headers added since an earlier Send count too.
+  curl_slist* headers = BuildHeaderList();
+  curl_slist_free_all(headerList_);
+  headerList_ = headers;
+  curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   int retriesLeft = std::max(0, pool_->settings().connectRetries);
   try {
     for (;;) {

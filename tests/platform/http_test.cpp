@@ -30,6 +30,22 @@ TEST_F(HttpLayerTest, Request_CarriesExactHeaderBlockOverHttp10) {
   }
 }
 
+TEST_F(HttpLayerTest, AddRequestHeaders_AddIfNewKeepsTheFirstValue) {
+  server_.Set("/a", Response::Ok("x"));
+  std::unique_ptr<CHttpFile> file = Open(Connection(), "a");
+  file->AddRequestHeaders("user-agent:other\r\nX-Extra:1\r\n", HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  file->AddRequestHeaders("X-Replaced:old\nX-Replaced: new \nnot a header\r\n", 0);
+  file->SendRequest();
+  ReadAll(*file);
+  ASSERT_EQ(server_.requestCount(), 1u);
+  ScriptedRequest request = server_.requests()[0];
+  EXPECT_EQ(request.Header("User-Agent"), "harvo-test/1.0");
+  EXPECT_EQ(request.HeaderCount("User-Agent"), 1u);
+  EXPECT_EQ(request.Header("X-Extra"), "1");
+  EXPECT_EQ(request.Header("X-Replaced"), "new");
+  EXPECT_EQ(request.HeaderCount("X-Replaced"), 1u);
+}
+
 TEST_F(HttpLayerTest, EmptyAgent_SendsEmptyUserAgentValue) {
   UseSession("", "");
   server_.Set("/a.html", Response::Ok("x"));
