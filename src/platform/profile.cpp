@@ -9,14 +9,6 @@ namespace {
 // A line longer than this is read only this far: every value is cut far below it anyway.
 constexpr size_t kMaxLineChars = 64 * 1024;
 
-std::string_view Trim(std::string_view s) {
-  constexpr std::string_view kSpace = " \t\r\n\v\f";
-  size_t first = s.find_first_not_of(kSpace);
-  if (first == std::string_view::npos) return {};
-  size_t last = s.find_last_not_of(kSpace);
-  return s.substr(first, last - first + 1);
-}
-
 std::string_view Unquote(std::string_view s) {
   if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
     return s.substr(1, s.size() - 2);
@@ -41,8 +33,8 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
                                     const std::string& file) {
   hvtext::TextFile in;
   if (!in.Open(file)) return CutToBuffer(def, bufferSize);
-  std::string_view wantedSection = Trim(section);
-  std::string_view wantedKey = Trim(key);
+  std::string_view wantedSection = hvtext::TrimSpace(section);
+  std::string_view wantedKey = hvtext::TrimSpace(key);
   bool first = true;
   bool inSection = false;
   std::string raw;
@@ -50,18 +42,20 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
     std::string_view line = raw;
     if (first && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
     first = false;
-    line = Trim(line);
+    line = hvtext::TrimSpace(line);
     if (line.starts_with("[")) {
       if (inSection) break;  // only the first matching section counts
       size_t close = cp932::FindFirst(line, ']');
-      std::string_view name = Trim(line.substr(1, close == cp932::npos ? cp932::npos : close - 1));
+      std::string_view name =
+          hvtext::TrimSpace(line.substr(1, close == cp932::npos ? cp932::npos : close - 1));
       inSection = cp932::EqualsNoCase(name, wantedSection);
       continue;
     }
     if (!inSection) continue;
     size_t eq = cp932::FindFirst(line, '=');
-    if (eq == cp932::npos || !cp932::EqualsNoCase(Trim(line.substr(0, eq)), wantedKey)) continue;
-    return CutToBuffer(Unquote(Trim(line.substr(eq + 1))), bufferSize);
+    if (eq == cp932::npos || !cp932::EqualsNoCase(hvtext::TrimSpace(line.substr(0, eq)), wantedKey))
+      continue;
+    return CutToBuffer(Unquote(hvtext::TrimSpace(line.substr(eq + 1))), bufferSize);
   }
   return CutToBuffer(def, bufferSize);
 }

@@ -6,6 +6,14 @@
 
 namespace hvtext {
 
+std::string_view TrimSpace(std::string_view s) {
+  constexpr std::string_view kSpace = " \t\r\n\v\f";
+  size_t first = s.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return {};
+  size_t last = s.find_last_not_of(kSpace);
+  return s.substr(first, last - first + 1);
+}
+
 bool TextFile::Open(const std::string& path) {
   Close();
   // O_NONBLOCK keeps the open itself from waiting on a FIFO; such files are refused below.

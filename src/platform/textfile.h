@@ -7,8 +7,13 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace hvtext {
+
+// s without the white space (space, tab, CR, LF, vertical tab, form feed) at both ends. No
+// trail byte of a double-byte character is white space, so this is safe on any text.
+std::string_view TrimSpace(std::string_view s);
 
 class TextFile {
  public:
