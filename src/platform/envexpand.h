@@ -19,7 +19,7 @@ bool GetVariable(std::string_view name, std::string* value);
 // ExpandEnvironmentStringsA: each %NAME% of a known name becomes its value; an unknown name is
 // kept with its "%" signs ("%%" included) and scanning goes on after it; a "%" with no closing
 // "%" is kept as it is. The result must fit a buffer of bufferSize characters with its
-// terminating zero: false (and *out unspecified) when it does not.
+// terminating zero: false when it does not (*out then holds no useful text).
 bool ExpandEnvironmentStrings(std::string_view in, size_t bufferSize, std::string* out);
 
 }  // namespace hvenv
