@@ -16,10 +16,26 @@ namespace {
 
 // Converts in with iconv; nullopt when iconv rejects any of the input. One descriptor per pair
 // of charsets is kept for the whole run: opening one costs more than converting a character.
+class IconvDescriptors {
+ public:
+  ~IconvDescriptors() {
+    for (auto& [pair, cd] : open_) {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  }
+  iconv_t Get(const char* to, const char* from) {
+    auto [it, added] = open_.try_emplace({to, from}, nullptr);
+    if (added) it->second = iconv_open(to, from);
+    return it->second;
+  }
+
+ private:
+  std::map<std::pair<std::string, std::string>, iconv_t> open_;
+};
+
 std::optional<std::string> Iconv(const char* to, const char* from, std::string_view in) {
-  static std::map<std::pair<std::string, std::string>, iconv_t> descriptors;
-  iconv_t& cd = descriptors[{to, from}];
-  if (cd == nullptr) cd = iconv_open(to, from);
+  static IconvDescriptors descriptors;
+  iconv_t cd = descriptors.Get(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
   std::string out(in.size() * 4 + 16, '\0');
