@@ -1,5 +1,6 @@
 #include "util/kanji.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -47,20 +48,81 @@ inline uint64_t Load8(const unsigned char* p) {
   return w;
 }
 
-// Copies runs of printable ASCII eight bytes at a time; returns with i and j advanced past them.
+// Copies a run of printable ASCII (0x20-0x7F), eight bytes at a time while it lasts, then byte
+// by byte; returns with i and j advanced past it.
 inline void CopyPrintableRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
                              size_t dstLen, size_t& i, size_t& j) {
   while (i + 8 <= srcLen && j + 8 <= dstLen) {
     uint64_t w = Load8(src + i);
-    if (!AllPrintable(w)) return;
+    if (!AllPrintable(w)) break;
     std::memcpy(dst + j, &w, sizeof w);
     i += 8;
     j += 8;
   }
+  while (i < srcLen && j < dstLen && src[i] >= 0x20 && src[i] < 0x80) dst[j++] = src[i++];
 }
 
-inline void WritePair(unsigned char j1, unsigned char j2, unsigned char* out) {
-  JisCodeToSjis(j1, j2, out, out + 1);
+// JisCodeToSjis for j1, j2 of 0x21-0x7E given as their EUC bytes (0xA1-0xFE). Branch-free:
+// the row parity of kanji text is unpredictable, so branches on it would mispredict often.
+inline void EucPairToSjis(unsigned x, unsigned y, unsigned char* out) {
+  const unsigned lead = ((x - 0xA1) >> 1) + 0x81 + (static_cast<unsigned>(x >= 0xDF) << 6);
+  // Odd rows take the lower half of the trail range (skipping 0x7F), even rows the upper half.
+  const unsigned odd = 0u - (x & 1);
+  const unsigned trail = y - 2 - (odd & 0x5F) + (odd & static_cast<unsigned>(y >= 0xE0));
+  out[0] = static_cast<unsigned char>(lead);
+  out[1] = static_cast<unsigned char>(trail);
+}
+
+// True when every byte of t (high bits clear) is 0x21-0x7E: adding 0x5F sets a byte's high bit
+// from 0x21 up, adding 1 only for 0x7F; no byte carries into the next.
+inline bool AllLowBytesInJisRange(uint64_t t) {
+  return ((t + kOnes * 0x5F) & kHighBits) == kHighBits && ((t + kOnes) & kHighBits) == 0;
+}
+inline bool AllJisBytes(uint64_t w) {
+  return (w & kHighBits) == 0 && AllLowBytesInJisRange(w);
+}
+inline bool AllEucBytes(uint64_t w) {
+  return (w & kHighBits) == kHighBits && AllLowBytesInJisRange(w & ~kHighBits);
+}
+
+// EucPairToSjis on four pairs at once, each pair a 16-bit lane of w (little-endian: x in the low
+// byte). Every intermediate value stays within its lane for EUC bytes, so lanes never carry.
+inline uint64_t EucPairsToSjis(uint64_t w) {
+  constexpr uint64_t kLane = 0x0001000100010001ull;
+  constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+  const uint64_t x = w & kLowBytes, y = (w >> 8) & kLowBytes;
+  const uint64_t xAbove = ((x + kLane * 0x21) >> 8) & kLane;  // x >= 0xDF
+  const uint64_t lead = (((x - kLane * 0xA1) >> 1) & kLowBytes) + kLane * 0x81 + (xAbove << 6);
+  const uint64_t odd = x & kLane;
+  const uint64_t yAbove = ((y + kLane * 0x20) >> 8) & kLane;  // y >= 0xE0
+  const uint64_t trail = y - kLane * 2 - odd * 0x5F + (odd & yAbove);
+  return lead | (trail << 8);
+}
+
+// Converts the run of JIS (kJis) or EUC pairs that starts at i; returns with i and j advanced
+// past it. Four pairs at a time while eight whole bytes qualify, then pair by pair.
+template <bool kJis>
+inline void ConvertPairRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
+                           size_t dstLen, size_t& i, size_t& j) {
+  constexpr unsigned kToEuc = kJis ? 0x80 : 0;
+  for (;;) {
+    if constexpr (std::endian::native == std::endian::little) {
+      while (i + 8 <= srcLen && j + 8 <= dstLen) {
+        uint64_t w = Load8(src + i);
+        if (!(kJis ? AllJisBytes(w) : AllEucBytes(w))) break;
+        w = EucPairsToSjis(w | (kJis ? kHighBits : 0));
+        std::memcpy(dst + j, &w, sizeof w);
+        i += 8;
+        j += 8;
+      }
+    }
+    if (i + 1 >= srcLen || j >= dstLen) return;
+    const unsigned char x = src[i], y = src[i + 1];
+    if (kJis ? !(IsJisByte(x) && IsJisByte(y)) : !(IsEucByte(x) && IsEucByte(y))) return;
+    EucPairToSjis(x | kToEuc, y | kToEuc, dst + j);
+    i += 2;
+    j += 2;
+  }
 }
 
 }  // namespace
@@ -129,8 +191,6 @@ int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
   size_t i = 0, j = 0;
   bool twoByte = false;  // every block starts in one-byte mode
   while (i < n && j < m) {
-    if (!twoByte) CopyPrintableRun(src, n, dst, m, i, j);
-    if (i >= n || j >= m) break;
     const unsigned char x = src[i];
     if (x == kEsc) {
       // ESC $ x switches to two-byte mode, ESC ( x (or anything else) back to one-byte mode.
@@ -139,20 +199,23 @@ int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
       i += 3;
       continue;
     }
-    if (twoByte && IsJisByte(x) && i + 1 < n && IsJisByte(src[i + 1])) {
-      WritePair(x, src[i + 1], dst + j);
-      i += 2;
-      j += 2;
+    if (twoByte) {
+      if (IsJisByte(x) && i + 1 < n && IsJisByte(src[i + 1])) {
+        ConvertPairRun<true>(src, n, dst, m, i, j);
+        continue;
+      }
+      // A byte that cannot begin a pair with the byte after it (a pair cut by the block end or
+      // an escape, a stray line end): plain bytes other than a pair's first byte are kept so
+      // that line structure survives, everything else becomes "?".
+      dst[j++] = (IsPlain(x) && !IsJisByte(x)) ? x : kReplacement;
+      ++i;
       continue;
     }
-    // One-byte mode, or a byte in two-byte mode that cannot begin a JIS X 0208 pair with the
-    // byte after it (a pair cut by the block end or an escape, a stray line end): plain bytes are
-    // kept so that line structure survives, everything else becomes "?".
-    if (twoByte && IsJisByte(x)) {
-      dst[j++] = kReplacement;
-    } else {
-      dst[j++] = IsPlain(x) ? x : kReplacement;
+    if (x >= 0x20 && x < 0x80) {
+      CopyPrintableRun(src, n, dst, m, i, j);
+      continue;
     }
+    dst[j++] = IsPlain(x) ? x : kReplacement;
     ++i;
   }
   dst[j] = 0;
@@ -165,9 +228,22 @@ int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
   const size_t m = dstLen;
   size_t i = 0, j = 0;
   while (i < n && j < m) {
-    CopyPrintableRun(src, n, dst, m, i, j);
-    if (i >= n || j >= m) break;
     const unsigned char x = src[i];
+    if (IsEucByte(x)) {
+      if (i + 1 < n && IsEucByte(src[i + 1])) {
+        ConvertPairRun<false>(src, n, dst, m, i, j);
+      } else {
+        // A lone EUC byte before a non-EUC byte is kept; one cut by the block end becomes "?"
+        // so that no Shift_JIS lead byte is left to pair with whatever follows the block.
+        dst[j++] = i + 1 < n ? x : kReplacement;
+        ++i;
+      }
+      continue;
+    }
+    if (x >= 0x20 && x < 0x80) {
+      CopyPrintableRun(src, n, dst, m, i, j);
+      continue;
+    }
     if (x < 0x80) {
       dst[j++] = IsPlain(x) ? x : kReplacement;
       ++i;
@@ -175,20 +251,6 @@ int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
     }
     const bool hasY = i + 1 < n;
     const unsigned char y = hasY ? src[i + 1] : 0;
-    if (IsEucByte(x)) {
-      if (hasY && IsEucByte(y)) {
-        WritePair(static_cast<unsigned char>(x - 0x80), static_cast<unsigned char>(y - 0x80),
-                  dst + j);
-        i += 2;
-        j += 2;
-      } else {
-        // A lone EUC byte before a non-EUC byte is kept; one cut by the block end becomes "?"
-        // so that no Shift_JIS lead byte is left to pair with whatever follows the block.
-        dst[j++] = hasY ? x : kReplacement;
-        ++i;
-      }
-      continue;
-    }
     if (x == 0x8E && hasY && IsHalfWidthKana(y)) {
       dst[j++] = y;
       i += 2;

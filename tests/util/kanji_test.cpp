@@ -120,6 +120,28 @@ TEST(EucToSjis, ConvertsPairsAndSingleShifts) {
   EXPECT_EQ(Euc("\xA4\xA2\xA4\xA2", 1), "\x82\xA0") << "a pair at dstLen - 1 is written whole";
 }
 
+// Long runs of pairs take the word-at-a-time path: every code of the 94 x 94 grid, after prefixes
+// of every length mod 8, must come out as JisCodeToSjis gives it pair by pair.
+TEST(EucToSjis, LongRunsOfPairsMatchJisCodeToSjisForEveryCode) {
+  std::string euc, jis = "\x1B$B", expected;
+  for (int j1 = 0x21; j1 <= 0x7E; ++j1) {
+    for (int j2 = 0x21; j2 <= 0x7E; ++j2) {
+      euc += static_cast<char>(j1 | 0x80);
+      euc += static_cast<char>(j2 | 0x80);
+      jis += static_cast<char>(j1);
+      jis += static_cast<char>(j2);
+      unsigned char s1 = 0, s2 = 0;
+      JisCodeToSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2), &s1, &s2);
+      expected += static_cast<char>(s1);
+      expected += static_cast<char>(s2);
+    }
+  }
+  for (const std::string prefix : {"", "a", "ab", "abc", "abcd", "abcde", "abcdef", "abcdefg"}) {
+    EXPECT_EQ(Euc(prefix + euc + "z"), prefix + expected + "z") << prefix.size();
+    EXPECT_EQ(Jis(prefix + jis + "\x1B(Bz"), prefix + expected + "z") << prefix.size();
+  }
+}
+
 TEST(EucToSjis, StrayAndCutUnitsBecomeQuestionMarks) {
   EXPECT_EQ(Euc("ab\xA4"), "ab?") << "an EUC lead byte cut by the block end";
   EXPECT_EQ(Euc("ab\x8E"), "ab?") << "a single shift cut by the block end";
