@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <cstring>
 
-// Every loop below checks i + 1 < srcLen before looking at the byte after x, so nothing at or
-// past srcLen is read, and writes at most two bytes while j < dstLen, so the last byte ever
-// written is dst[dstLen + 1]. Each unit writes no more bytes than it consumes: the output is
-// never longer than the input.
+// Every loop below checks i + 1 < srcLen before looking at the byte after x (i + 8 <= srcLen
+// before a word), so nothing at or past srcLen is read; it writes at most two bytes while
+// j < dstLen (a word only while j + 8 <= dstLen), so the last byte ever written is
+// dst[dstLen + 1]. Each unit writes no more bytes than it consumes: the output is never longer
+// than the input.
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;
