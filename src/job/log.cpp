@@ -28,7 +28,9 @@ int KtWdlLog::Open(const char* path) {
   if (dot == cp932::npos || dot == 0) return 0;
   if (slash != cp932::npos && dot < slash) return 0;
   if (slash != cp932::npos && slash > 0) CreateFolders(file);
-  m_File = std::fopen(file.c_str(), "we");
+  // Binary mode: the lines carry their own CR LF, which a text-mode stream would double where
+  // the platform translates line ends. "w" semantics otherwise: an earlier file is truncated.
+  m_File = std::fopen(file.c_str(), "wb");
   if (m_File == nullptr) return 0;
   WriteLocked("*** Log Start ***", 1);
   return 0;
