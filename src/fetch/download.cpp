@@ -1,6 +1,7 @@
 // Receiving and saving the body of the requested file.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -146,12 +147,15 @@ std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned 
   if (m_KanjiCode == KANJI_UNDECIDED) m_KanjiCode = DetectKanjiCode(data, size);
   unsigned char* converted = m_ConvertBuffer.data();
   if (m_KanjiCode == KANJI_EUC) {
-    return {reinterpret_cast<const char*>(converted), EucToSjisCount(data, size, converted, size)};
+    EucToSjis(data, size, converted, size);
+  } else if (m_KanjiCode == KANJI_JIS) {
+    JisToSjis(data, size, converted, size);
+  } else {
+    return {text, size};
   }
-  if (m_KanjiCode == KANJI_JIS) {
-    return {reinterpret_cast<const char*>(converted), JisToSjisCount(data, size, converted, size)};
-  }
-  return {text, size};
+  // The converters never write a zero byte into the text itself: the first one ends it.
+  const auto* out = reinterpret_cast<const char*>(converted);
+  return {out, strnlen(out, size + 1)};
 }
 
 void KtWdlFetcher::SleepInterval() {
