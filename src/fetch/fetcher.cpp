@@ -257,12 +257,18 @@ bool KtWdlFetcher::IsSafeLocalName(std::string_view urlPath, bool rootObject) co
   // with one would make an absolute local path.
   if (rootObject && !urlPath.empty() && urlPath.front() == '/') urlPath.remove_prefix(1);
   if (!urlPath.empty() && (urlPath.front() == '/' || urlPath.front() == '\\')) return false;
-  // No component may be "..", with either separator.
+  // No component may be "..", with either separator. A "\" that is the trail byte of a
+  // double-byte character separates nothing; a "/" always does, as the file system splits at
+  // every "/" byte, also one that follows a lone lead byte.
   size_t start = 0;
-  for (size_t i = 0; i < urlPath.size(); i += cp932::CharLength(urlPath, i)) {
-    if (urlPath[i] != '/' && urlPath[i] != '\\') continue;
-    if (urlPath.substr(start, i - start) == "..") return false;
-    start = i + 1;
+  for (size_t i = 0; i < urlPath.size();) {
+    size_t length = cp932::CharLength(urlPath, i);
+    if (length == 2 && urlPath[i + 1] == '/') length = 1;
+    if (urlPath[i] == '/' || urlPath[i] == '\\') {
+      if (urlPath.substr(start, i - start) == "..") return false;
+      start = i + 1;
+    }
+    i += length;
   }
   return urlPath.substr(start) != "..";
 }
