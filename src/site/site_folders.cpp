@@ -29,6 +29,18 @@ size_t AuthorityEnd(std::string_view url) {
   return end == std::string_view::npos ? url.size() : end;
 }
 
+// The server name becomes one folder below the save root. A name made only of dots would be the
+// root itself or a folder above it, and one that ends with a lone lead byte would take the "/"
+// after it for its trail byte, so that every folder rule would lose the site folder's end.
+bool IsFolderName(std::string_view server) {
+  if (server.find_first_not_of('.') == std::string_view::npos) return false;
+  size_t last = 0;
+  for (size_t i = 0; i < server.size(); i += cp932::CharLength(server, i)) last = i;
+  const bool loneLeadByte = cp932::CharLength(server, last) == 1 &&
+                            cp932::IsLeadByte(static_cast<unsigned char>(server[last]));
+  return !loneLeadByte;
+}
+
 // A site folder: the root, a "/" unless it ends with one, the server name and a "/".
 std::string SiteFolder(const char* root, const std::string& server) {
   if (root == nullptr || *root == '\0') return "";
@@ -46,7 +58,7 @@ int KtWdlSite::SetUrl(const char* url) {
   std::string_view whole(url);
   hvurl::CrackedUrl cracked;
   if (!hvurl::CrackUrl(std::string(whole.substr(0, kParsedUrlLength)), &cracked)) return -1;
-  if (cracked.server.empty()) return -1;
+  if (cracked.server.empty() || !IsFolderName(cracked.server)) return -1;
   m_Server = cracked.server;
   m_Port = cracked.port;
   bool defaultPort = (cracked.scheme == "http" && m_Port == 80) ||

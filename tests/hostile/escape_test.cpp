@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -208,6 +209,47 @@ TEST_F(EscapeTest, AClimbingStartPathOrRootIndexNameSavesNothing) {
   }
   ExpectNothingEscaped(before);
   EXPECT_TRUE(hostile::FilesBelow(SiteFolder()).empty());
+}
+
+// Start URLs come from the host or from a bookmark store that anyone may have written. Through
+// a proxy (here the scripted server) any server name is asked for, so only the folder rules stand
+// between such a name and the file system.
+TEST_F(EscapeTest, ServerNamesThatAreNoFolderNameAreRefused) {
+  using namespace std::string_literals;
+  const std::vector<std::string> names = {"..", "%2e%2e", ".", "...", "1\x83", "a.\x9f"};
+  std::string bookmarks = "<DL><p>\n";
+  for (const std::string& name : names) {
+    bookmarks += "<DT><A HREF=\"http://" + name + "/hvx-start.html\">x</A>\n";
+  }
+  WriteFileText(dir_ / "bookmark.htm", bookmarks + "</DL><p>\n");
+  const hostile::Snapshot before = hostile::Snap(dir_.path(), SiteSkip());
+
+  HvrOpenInfo info;
+  info.Agent = "harvo-test";
+  info.Proxy = "127.0.0.1:" + std::to_string(server_.port());
+  KtWdlManager* handle = nullptr;
+  ASSERT_EQ(HvrOpen(&handle, &info), 0);
+  for (const std::string& name : names) {
+    HvrJobInfo job = MakeJob("http://" + name + "/hvx-start.html", SaveRoot());
+    int index = -1;
+    EXPECT_EQ(HvrStart(&handle, &job, &index), 1) << name;
+    EXPECT_EQ(job.Error, HVR_ERR_FILE) << name;  // what a refused start reports
+    HvrEnd(&handle, &job, index);
+  }
+  HvrLinkArray* links = nullptr;
+  ASSERT_EQ(HvrGetBookmarks((dir_ / "bookmark.htm").c_str(), &links, "B", 0), 0);
+  ASSERT_EQ(links->size(), names.size());
+  for (size_t i = 0; i < links->size(); ++i) links->at(i)->Selected = 1;
+  HvrJobInfo tmpl = MakeJob("", SaveRoot());
+  EXPECT_EQ(HvrMultiStart(&handle, &tmpl, &links), 1);
+  HvrMultiEnd(&handle, &links);
+  HvrDelLinkArray(&links);
+  HvrClose(&handle, &info);
+
+  EXPECT_EQ(server_.requestCount(), 0u);
+  ExpectNothingEscaped(before);
+  EXPECT_TRUE(hostile::FilesBelow(SaveRoot()) ==
+              (std::map<std::string, uintmax_t>{{"keep.txt", 15}}));
 }
 
 }  // namespace

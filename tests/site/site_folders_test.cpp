@@ -64,6 +64,20 @@ TEST(SiteFoldersTest, SetUrl_RefusesWhatNamesNoServer) {
   EXPECT_EQ(site.SetUrl(nullptr), -1);
 }
 
+TEST(SiteFoldersTest, SetUrl_RefusesServerNamesThatMakeNoFolderOfTheirOwn) {
+  // Only dots: the site folder would be the save root or a folder above it.
+  for (const char* url : {"http://../x.html", "http://./", "http://%2e%2e/", "http://.../"}) {
+    EXPECT_EQ(ParseUrl(url).result, -1) << url;
+  }
+  // A last lone lead byte would pair with the "/" that ends the site folder.
+  EXPECT_EQ(ParseUrl("http://1\x83/x.html").result, -1);
+  EXPECT_EQ(ParseUrl("http://a.\x9f/").result, -1);
+  Parsed kana = ParseUrl("http://\x82\xa0.example/x.html");
+  EXPECT_EQ(kana.result, 0);
+  EXPECT_EQ(kana.server, "\x82\xa0.example");
+  EXPECT_EQ(ParseUrl("http://a..b/").result, 0);
+}
+
 TEST(SiteFoldersTest, SetUrl_ParsesTheFirst255CharactersButTakesTheWholeStartPath) {
   std::string longPath(300, 'a');
   Parsed p = ParseUrl("http://host/" + longPath + ".html");
