@@ -43,7 +43,10 @@ inline Snapshot Snap(const std::string& root, const std::string& skip = "") {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
-    std::string rel = fs::relative(it->path(), root, ec).string();
+    // The entries' paths begin with root as given (a plain prefix: resolving each path would
+    // cost a walk of every folder above it).
+    std::string rel = it->path().string().substr(root.size());
+    if (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
     Entry entry;
     entry.folder = it->is_directory(ec);
     if (entry.folder) rel += '/';
