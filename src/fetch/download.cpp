@@ -121,7 +121,7 @@ int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
   while (pending > 0) {
     if (NextToken(&cursor, &pending, out) == 1) {
       ProcessToken(links, depth);
-      if (out != nullptr && !out->Write(m_Token.data(), m_Token.size())) return -1;
+      if (!WriteToken(out)) return -1;
     }
     if (IsStopping()) return 1;
   }
@@ -133,8 +133,13 @@ int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links
   if (m_TokenLength == 0) return 0;
   FinishToken();
   ProcessToken(links, depth);
-  if (out != nullptr && !out->Write(m_Token.data(), m_Token.size())) return -1;
-  return 0;
+  return WriteToken(out) ? 0 : -1;
+}
+
+bool KtWdlFetcher::WriteToken(hvfs::OutputFile* out) {
+  // An overlong token was written while it arrived.
+  if (out == nullptr || m_TokenOverlong) return true;
+  return out->Write(m_Token.data(), m_Token.size());
 }
 
 bool KtWdlFetcher::IsStopping() const {

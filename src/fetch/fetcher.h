@@ -85,6 +85,8 @@ class KtWdlFetcher {
                 int depth);
   // Handles the token that the end of the page cut. 0, or -1 on a write failure.
   int ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links, int depth);
+  // Writes the token that ProcessToken left to the copy (out null: raw page). False on failure.
+  bool WriteToken(hvfs::OutputFile* out);
   bool IsStopping() const;
   // Converts a received block into the page's text code; returns the block to use.
   std::string_view ConvertBlock(const unsigned char* data, unsigned size);
@@ -101,6 +103,11 @@ class KtWdlFetcher {
   static void WriteSpaceRun(const char* begin, const char* end, hvfs::OutputFile* out);
   // Ends the token being collected: blanks collected inside quotes are removed.
   bool FinishToken();
+  // Adds token bytes; past kMaxTokenLength they go to the copy instead (see there).
+  void AppendToToken(const char* begin, const char* end, hvfs::OutputFile* out);
+  // Writes token bytes to the copy as FinishToken would leave them; keeps their last two.
+  void SpillToken(std::string_view bytes, hvfs::OutputFile* out);
+  bool TokenEndsWithDashes() const;
   int ProcessLink(std::vector<std::string>* links, int depth);
   int ResolveSiteLink(std::vector<std::string>* links, int depth);
   int ResolveDotLink(std::vector<std::string>* links, int depth);
@@ -145,6 +152,12 @@ class KtWdlFetcher {
   int m_AfterOpen = 0;
   int m_CommentEndSeen = 0;
   std::string m_Token;  // the token being collected; link handling may rewrite it
+  // A token longer than this is no link (servers refuse request lines far shorter, and the HTTP
+  // layer refuses URLs over 8 MB): from there on it is written to the copy as it arrives rather
+  // than held, so that a page of one endless token cannot fill the memory.
+  static constexpr size_t kMaxTokenLength = 1 << 20;
+  int m_TokenOverlong = 0;  // 1 once the current token outgrew kMaxTokenLength
+  std::string m_TokenEnd;   // an overlong token's last two bytes as written
 };
 
 #endif  // HARVO_FETCH_FETCHER_H

@@ -53,6 +53,8 @@ void KtWdlFetcher::ResetTokenizer() {
   m_InToken = m_TokenLength = m_InTag = m_InQuote = m_AttributePending = 0;
   m_AfterEquals = m_InComment = m_AfterOpen = m_CommentEndSeen = 0;
   m_Token.clear();
+  m_TokenOverlong = 0;
+  m_TokenEnd.clear();
 }
 
 int KtWdlFetcher::IsLinkAttribute(std::string_view token) const {
@@ -74,6 +76,41 @@ bool KtWdlFetcher::FinishToken() {
   return true;
 }
 
+void KtWdlFetcher::AppendToToken(const char* begin, const char* end, hvfs::OutputFile* out) {
+  const size_t size = static_cast<size_t>(end - begin);
+  m_InToken = 1;
+  if (!m_TokenOverlong && m_Token.size() + size <= kMaxTokenLength) {
+    m_Token.append(begin, size);
+    m_TokenLength += static_cast<int>(size);
+    return;
+  }
+  if (!m_TokenOverlong) {
+    // What was collected goes first; the token keeps it only for the state machine's tests.
+    m_TokenOverlong = 1;
+    SpillToken(m_Token, out);
+  }
+  SpillToken(std::string_view(begin, size), out);
+}
+
+void KtWdlFetcher::SpillToken(std::string_view bytes, hvfs::OutputFile* out) {
+  // Whitespace stands in a token only between quotes, where FinishToken would remove it.
+  size_t from = 0;
+  for (size_t i = 0; i <= bytes.size(); ++i) {
+    if (i < bytes.size() && ClassOf(bytes[i]) != kSpace) continue;
+    std::string_view piece = bytes.substr(from, i - from);
+    from = i + 1;
+    if (piece.empty()) continue;
+    if (out != nullptr) out->Write(piece.data(), piece.size());
+    m_TokenEnd.append(piece.substr(piece.size() > 2 ? piece.size() - 2 : 0));
+    if (m_TokenEnd.size() > 2) m_TokenEnd.erase(0, m_TokenEnd.size() - 2);
+  }
+}
+
+bool KtWdlFetcher::TokenEndsWithDashes() const {
+  if (m_TokenOverlong) return m_TokenEnd == "--";
+  return m_Token.size() >= 2 && m_Token.compare(m_Token.size() - 2, 2, "--") == 0;
+}
+
 int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile* out) {
   // The capacity is bookkeeping only: the storage grows geometrically, so a token of any
   // length is collected in linear time.
@@ -81,6 +118,8 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
   if (m_TokenLength == 0) {
     m_Token.clear();
     m_InToken = 0;
+    m_TokenOverlong = 0;
+    m_TokenEnd.clear();
   }
   const char* p = *cursor;
   const char* end = p + *count;
@@ -110,9 +149,7 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
       if (c == kDelimiter || (c == kSpace && !m_InQuote)) break;
       ++p;
     }
-    m_Token.append(run, static_cast<size_t>(p - run));
-    m_TokenLength += static_cast<int>(p - run);
-    m_InToken = 1;
+    AppendToToken(run, p, out);
   }
   *count = static_cast<size_t>(end - p);
   *cursor = p;
@@ -133,7 +170,7 @@ int KtWdlFetcher::ProcessToken(std::vector<std::string>* links, int depth) {
     m_CommentEndSeen = 0;
     if (first == '>') m_InComment = 0;
   } else if (m_InComment) {
-    if (t.size() >= 2 && t.compare(t.size() - 2, 2, "--") == 0) m_CommentEndSeen = 1;
+    if (TokenEndsWithDashes()) m_CommentEndSeen = 1;
     if (t == "/COMMENT") m_CommentEndSeen = 1;
   }
   m_AfterOpen = 0;
@@ -157,7 +194,7 @@ int KtWdlFetcher::ProcessToken(std::vector<std::string>* links, int depth) {
   } else if (m_InTag && !m_InQuote && !m_AttributePending) {
     if (IsLinkAttribute(t)) m_AttributePending = 1;
   } else if (m_AfterEquals) {
-    ProcessLink(links, depth);
+    if (!m_TokenOverlong) ProcessLink(links, depth);
     m_AfterEquals = 0;
     m_AttributePending = 0;
   } else {

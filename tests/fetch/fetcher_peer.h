@@ -28,6 +28,8 @@ class KtWdlFetcherTestPeer {
     return f_->ScanEnd(out, links, 0);
   }
   int TokenCapacity() const { return f_->m_TokenCapacity; }
+  // What the token being collected holds in memory.
+  size_t TokenBytesHeld() const { return f_->m_Token.capacity(); }
 
  private:
   KtWdlFetcher* f_;
@@ -57,6 +59,9 @@ class ScanFixture {
     site_.reset();
   }
   KtWdlSite& site() { return *site_; }
+  KtWdlFetcher& fetcher() { return *fetcher_; }
+  // Where Scan writes the saved copy.
+  std::string CopyPath() const { return dir_ / "page.out"; }
 
   // Scans page as if it stood in urlDirectory, fed in blocks of the given sizes (repeated; the
   // last size covers the rest).
@@ -65,7 +70,7 @@ class ScanFixture {
     site_->ClearUrls();
     KtWdlFetcherTestPeer peer(fetcher_.get());
     peer.Begin(urlDirectory);
-    std::string path = dir_ / "page.out";
+    std::string path = CopyPath();
     hvfs::OutputFile out;
     out.Open(path);
     ScanResult result;
