@@ -29,7 +29,7 @@ class KtWdlLog {
  private:
   int CloseLocked();
   int WriteLocked(const char* text, int stamp);
-  std::mutex m_Lock;           // guards m_File
+  std::mutex m_Lock;  // guards m_File
   std::FILE* m_File = nullptr;
 };
 

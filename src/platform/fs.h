@@ -27,9 +27,10 @@ bool CanOpenForReading(const std::string& path);
 // Sets the file's stamp (what GetFileInfo reads back as time).
 bool SetFileTime(const std::string& path, int64_t seconds);
 
-// Writes a file through a temporary file in the same folder, buffered. Commit stamps nothing;
-// it flushes, closes and renames the temporary file into place. A file that is neither
-// committed nor kept is removed, so a failure never replaces an earlier copy.
+// Writes a file through a temporary file in the same folder (a dot file), buffered. Commit
+// flushes, stamps when asked, closes and renames the temporary file into place with the mode of
+// any newly created file. A file that is not committed is removed, so a failure never replaces
+// an earlier copy.
 class OutputFile {
  public:
   OutputFile() = default;

@@ -12,7 +12,16 @@ inline void FoldChar(const unsigned char* p, size_t n, unsigned char* out) {
   }
   out[0] = p[0];
   out[1] = p[1];
-  if (p[0] == 0x82 && p[1] >= 0x60 && p[1] <= 0x79) out[1] = static_cast<unsigned char>(p[1] + 0x21);
+  if (p[0] == 0x82 && p[1] >= 0x60 && p[1] <= 0x79)
+    out[1] = static_cast<unsigned char>(p[1] + 0x21);
+}
+
+// True when the n bytes from character boundary i end on a character boundary: a match must not
+// take only the lead byte of a double-byte character.
+inline bool EndsOnBoundary(std::string_view s, size_t i, size_t n) {
+  size_t end = i + n;
+  while (i < end) i += CharLength(s, i);
+  return i == end;
 }
 
 }  // namespace
@@ -35,7 +44,9 @@ size_t FindLast(std::string_view s, char ch) {
 size_t FindText(std::string_view s, std::string_view sub, size_t from) {
   if (sub.empty()) return from <= s.size() ? from : npos;
   for (size_t i = 0; i < s.size(); i += CharLength(s, i)) {
-    if (i >= from && s.compare(i, sub.size(), sub) == 0) return i;
+    if (i >= from && s.compare(i, sub.size(), sub) == 0 && EndsOnBoundary(s, i, sub.size())) {
+      return i;
+    }
   }
   return npos;
 }

@@ -31,7 +31,11 @@ const std::string& PageFiller() {
 }
 
 void PageStamp(uint64_t pageOffset, char out[kStamp + 1]) {
-  std::snprintf(out, kStamp + 1, "%015llu\n", static_cast<unsigned long long>(pageOffset));
+  // Offsets stay far below 10^15, so the stamp always has its fixed width.
+  char text[32];
+  std::snprintf(text, sizeof(text), "%015llu\n", static_cast<unsigned long long>(pageOffset));
+  std::memcpy(out, text, kStamp);
+  out[kStamp] = '\0';
 }
 
 }  // namespace

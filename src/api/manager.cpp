@@ -1,0 +1,153 @@
+#include "api/manager.h"
+
+#include "fetch/fetcher.h"
+#include "job/crawl_thread.h"
+#include "job/session.h"
+#include "platform/thread.h"
+#include "site/site.h"
+
+namespace {
+
+constexpr int kWaitPollMs = 100;
+// EndJob's wait for one job: short slices instead of a busy loop.
+constexpr int kEndPollMs = 5;
+
+bool IsAlive(const std::shared_ptr<const CWinThread::Life>& life) {
+  return life && life->load() == CWinThread::kStillActive;
+}
+
+}  // namespace
+
+KtWdlManager::KtWdlManager() = default;
+KtWdlManager::~KtWdlManager() = default;
+
+bool KtWdlManager::OpenSession(const HvrOpenInfo& info) {
+  try {
+    const char* proxy = info.Proxy.empty() ? nullptr : info.Proxy.c_str();
+    m_Session = std::make_unique<KtWdlSession>(info.Agent.c_str(), proxy);
+  } catch (...) {
+    m_Session.reset();
+    return false;
+  }
+  m_Session->SetConnectTimeout(info.ConnectTimeout);
+  m_Session->SetConnectRetries(info.ConnectRetries);
+  return true;
+}
+
+void KtWdlManager::CloseSession() {
+  // Jobs still crawling would use the session after it is gone: stop them, wait, free them.
+  if (IsRunning(-1) == 1) {
+    RequestStop();
+    WaitWhileRunning();
+  }
+  if (!m_Jobs.empty()) EndJob(-1);
+  for (KtWdlJob* job : m_Jobs) delete job;
+  m_Jobs.clear();
+  m_Session.reset();
+}
+
+int KtWdlManager::CreateJob(HvrJobInfo* job, int* index) {
+  auto entry = std::make_unique<KtWdlJob>();
+  entry->Site = new KtWdlSite(m_Session.get(), job);
+  entry->Fetcher = new KtWdlFetcher(m_Session.get(), entry->Site);
+  entry->Thread = new KtWdlThread(m_Session.get(), entry->Site, entry->Fetcher);
+  entry->Life = entry->Thread->GetLife();
+  KtWdlJob* raw = entry.release();
+  m_Jobs.push_back(raw);
+  *index = static_cast<int>(m_Jobs.size() - 1);
+  if (job->Error != 0) return -1;
+
+  if (job->AllTypes != 0) {
+    raw->Site->SetAllTypes();
+  } else {
+    for (const std::string& type : job->Types) raw->Site->AddType(type.c_str());
+  }
+  for (const std::string& type : job->ExcludeTypes) raw->Site->AddExcludeType(type.c_str());
+  raw->Site->AddOptions(static_cast<uint32_t>(job->Options));
+  return 0;
+}
+
+int KtWdlManager::StartJob(HvrJobInfo* job, int* index) {
+  size_t before = m_Jobs.size();
+  if (CreateJob(job, index) == 0 && m_Jobs.back()->Thread->CreateThread(true)) return 0;
+  // A job that will never run counts as finished, so that no wait hangs on it.
+  if (m_Jobs.size() > before) m_Jobs.back()->Site->SetState(2);
+  return -1;
+}
+
+int KtWdlManager::StartMulti(HvrLinkArray* links) {
+  std::vector<size_t> created;
+  bool failed = false;
+  for (size_t i = 0; i < links->size(); ++i) {
+    HvrLinkInfo* link = links->at(i);
+    if (link->Selected == 0) continue;
+    int index = 0;
+    size_t before = m_Jobs.size();
+    int result = CreateJob(&link->Job, &index);
+    if (m_Jobs.size() > before) created.push_back(m_Jobs.size() - 1);
+    if (result != 0) {
+      link->Job.Error = HVR_ERR_SETTING;
+      failed = true;
+      break;
+    }
+  }
+  if (!failed) {
+    auto* thread = new KtWdlMultiThread(m_Session.get(), m_Jobs);
+    auto life = thread->GetLife();
+    if (thread->CreateThread(true)) {
+      m_MultiThread = life;
+      return 0;
+    }
+    delete thread;
+  }
+  for (size_t slot : created) m_Jobs[slot]->Site->SetState(2);
+  return -1;
+}
+
+void KtWdlManager::FreeJob(size_t slot) {
+  KtWdlJob* job = m_Jobs[slot];
+  delete job->Fetcher;
+  delete job->Site;
+  // A thread that never ran did not delete itself.
+  if (job->Life->load() == CWinThread::kNotStarted) delete job->Thread;
+  delete job;
+  m_Jobs[slot] = nullptr;
+}
+
+int KtWdlManager::EndJob(int index) {
+  if (index >= static_cast<int>(m_Jobs.size())) return -1;
+  for (size_t slot = 0; slot < m_Jobs.size(); ++slot) {
+    if (index >= 0 && slot != static_cast<size_t>(index)) continue;
+    if (m_Jobs[slot] == nullptr) continue;
+    while (IsRunning(static_cast<int>(slot)) == 1) hvthread::SleepMilliseconds(kEndPollMs);
+    FreeJob(slot);
+  }
+  return 0;
+}
+
+int KtWdlManager::IsRunning(int index) const {
+  if (IsAlive(m_MultiThread)) return 1;
+  if (index >= static_cast<int>(m_Jobs.size())) return 0;
+  for (size_t slot = 0; slot < m_Jobs.size(); ++slot) {
+    if (index >= 0 && slot != static_cast<size_t>(index)) continue;
+    const KtWdlJob* job = m_Jobs[slot];
+    if (job != nullptr && (job->Site->IsState(0) == 1 || job->Site->IsState(1) == 1)) return 1;
+  }
+  return 0;
+}
+
+void KtWdlManager::WaitWhileRunning() const {
+  while (IsRunning(-1) == 1) hvthread::SleepMilliseconds(kWaitPollMs);
+}
+
+void KtWdlManager::RequestStop() {
+  if (m_Session) m_Session->RequestStop();
+}
+
+int KtWdlManager::CountRunning() const {
+  int count = 0;
+  for (const KtWdlJob* job : m_Jobs) {
+    if (job != nullptr && IsAlive(job->Life)) ++count;
+  }
+  return count;
+}

@@ -1,0 +1,168 @@
+// Receiving and saving the body of the requested file.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "fetch/fetcher.h"
+#include "harvo.h"
+#include "job/session.h"
+#include "platform/http.h"
+#include "platform/thread.h"
+#include "site/site.h"
+#include "util/kanji.h"
+
+namespace {
+
+// A block size that the job can actually use: none or a negative one would end every body at
+// once, a huge one would only waste memory.
+constexpr int kDefaultBlock = 16 * 1024;
+constexpr int kMaxBlock = 16 * 1024 * 1024;
+// The pause after a file is slept in slices, so that a stop never waits for it.
+constexpr int kPauseSlice = 50;
+
+// Results of the receive steps besides 0.
+constexpr int kTransportFailure = -2;
+constexpr int kWriteFailure = -1;
+
+unsigned UsableBlockSize(int requested) {
+  if (requested <= 0) return kDefaultBlock;
+  return static_cast<unsigned>(std::min(requested, kMaxBlock));
+}
+
+void AddReceived(std::atomic<int32_t>* received, int count) {
+  int32_t now = received->load(std::memory_order_relaxed);
+  int32_t next = now > INT32_MAX - count ? INT32_MAX : now + count;
+  received->store(next, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+int KtWdlFetcher::DownloadFile(std::vector<std::string>* links, int depth) {
+  if (m_Request == nullptr) return -1;
+  const std::string objectName = m_UrlDirectory + m_FileName;
+  hvfs::OutputFile out;
+  if (!out.Open(m_SaveDirectory + m_FileName)) {
+    CloseRequest();
+    return -1;
+  }
+  if (m_Site->IsLogging()) {
+    char line[64];
+    std::snprintf(line, sizeof(line), ", %d, %d", m_ContentLength.load(), depth);
+    m_Site->WriteLog((objectName + line).c_str(), 0);
+  }
+  ResetTokenizer();
+  unsigned block = UsableBlockSize(m_Site->GetBufferSize());
+  m_ReceiveBuffer.resize(block + 10);
+  m_ConvertBuffer.resize(block + 10);
+  m_KanjiCode = KANJI_UNDECIDED;
+
+  int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth) : ReceiveOther(&out);
+  if (result == kTransportFailure) m_Site->ReportUrlError(objectName.c_str(), HVR_ERR_HTTP_OTHER);
+  // A failed download leaves the earlier copy of the file as it was.
+  if (result != 0 || !out.Commit(true, m_LastModified)) {
+    out.Abort();
+    CloseRequest();
+    return -1;
+  }
+  CloseRequest();
+  m_Site->MarkRestored(objectName.c_str());
+  if (IsStopping()) return 1;
+  SleepInterval();
+  return 0;
+}
+
+int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
+  unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
+  if (IsStopping()) return 0;
+  try {
+    while (true) {
+      int count = m_Request->Read(m_ReceiveBuffer.data(), block);
+      if (count <= 0) break;
+      AddReceived(&m_Received, count);
+      if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
+      if (IsStopping()) break;
+    }
+  } catch (const CInternetException&) {
+    return kTransportFailure;
+  }
+  return 0;
+}
+
+int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, std::vector<std::string>* links, int depth) {
+  const bool raw = m_Site->HasOption(HVR_OPT_RAW_HTML) == 1;
+  hvfs::OutputFile* copy = raw ? nullptr : out;
+  unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
+  if (IsStopping()) return 0;
+  while (true) {
+    int count = 0;
+    try {
+      std::lock_guard<KtWdlSite> lock(*m_Site);
+      count = m_Request->Read(m_ReceiveBuffer.data(), block);
+    } catch (const CInternetException&) {
+      return kTransportFailure;
+    }
+    if (count <= 0) break;
+    AddReceived(&m_Received, count);
+    std::string_view text = ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
+    if (raw && !out->Write(text.data(), text.size())) return kWriteFailure;
+    int scanned = ScanBlock(text, copy, links, depth);
+    if (scanned == -1) return kWriteFailure;
+    if (scanned == 1) return 0;
+  }
+  return ScanEnd(copy, links, depth) == 0 ? 0 : kWriteFailure;
+}
+
+int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
+                            std::vector<std::string>* links, int depth) {
+  const char* cursor = text.data();
+  size_t pending = text.size();
+  while (pending > 0) {
+    if (NextToken(&cursor, &pending, out) == 1) {
+      ProcessToken(links, depth);
+      if (out != nullptr && !out->Write(m_Token.data(), m_Token.size())) return -1;
+    }
+    if (IsStopping()) return 1;
+  }
+  return 0;
+}
+
+int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links, int depth) {
+  // The page's last token, cut by the end of the body, still counts and is still written.
+  if (m_TokenLength == 0) return 0;
+  FinishToken();
+  ProcessToken(links, depth);
+  if (out != nullptr && !out->Write(m_Token.data(), m_Token.size())) return -1;
+  return 0;
+}
+
+bool KtWdlFetcher::IsStopping() const {
+  return m_Session != nullptr && m_Session->IsStopRequested() == 1;
+}
+
+std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {
+  const auto* text = reinterpret_cast<const char*>(data);
+  if (m_Site->HasOption(HVR_OPT_KEEP_CODE) == 1) return {text, size};
+  if (m_KanjiCode == KANJI_UNDECIDED) m_KanjiCode = DetectKanjiCode(data, size);
+  unsigned char* converted = m_ConvertBuffer.data();
+  if (m_KanjiCode == KANJI_EUC) {
+    EucToSjis(data, size, converted, size);
+  } else if (m_KanjiCode == KANJI_JIS) {
+    JisToSjis(data, size, converted, size);
+  } else {
+    return {text, size};
+  }
+  // The converters never write a zero byte into the text itself: the first one ends it.
+  const auto* out = reinterpret_cast<const char*>(converted);
+  return {out, strnlen(out, size + 1)};
+}
+
+void KtWdlFetcher::SleepInterval() {
+  int remaining = m_Site->GetInterval();
+  while (remaining > 0 && !IsStopping()) {
+    int slice = std::min(remaining, kPauseSlice);
+    hvthread::SleepMilliseconds(slice);
+    remaining -= slice;
+  }
+}

@@ -1,0 +1,295 @@
+#include "fetch/fetcher.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <mutex>
+
+#include "harvo.h"
+#include "job/session.h"
+#include "platform/http.h"
+#include "platform/thread.h"
+#include "site/site.h"
+#include "util/codepage.h"
+#include "util/fileutil.h"
+
+namespace {
+
+constexpr char kHeaderFormat[] = "Accept:*/*,text/*\r\nUser-Agent:%s\r\n";
+constexpr uint32_t kRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE;
+// An .htaccess file is read for its DirectoryIndex line up to this many bytes.
+constexpr size_t kMaxHtaccessBytes = 1 << 20;
+
+int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
+
+int32_t ErrorForStatus(int status) {
+  switch (status) {
+    case 400: return HVR_ERR_HTTP_400;
+    case 404: return HVR_ERR_HTTP_404;
+    case 405: return HVR_ERR_HTTP_405;
+    case 500: return HVR_ERR_HTTP_500;
+    case 503: return HVR_ERR_HTTP_503;
+    default: return HVR_ERR_HTTP_OTHER;
+  }
+}
+
+// Positions of the last "/" and the last "." (npos when absent), multibyte-aware.
+struct SlashDot {
+  size_t slash;
+  size_t dot;
+};
+SlashDot FindSlashDot(std::string_view text) {
+  return {cp932::FindLast(text, '/'), cp932::FindLast(text, '.')};
+}
+bool NamesFileInDirectory(SlashDot sd) {
+  return sd.slash != cp932::npos && sd.slash > 0 && sd.dot != cp932::npos && sd.dot > 0 &&
+         sd.dot > sd.slash;
+}
+
+using RequestPtr = std::unique_ptr<CHttpFile>;
+
+}  // namespace
+
+KtWdlFetcher::KtWdlFetcher(KtWdlSession* session, KtWdlSite* site)
+    : m_Session(session), m_Site(site) {
+  std::lock_guard<KtWdlSite> lock(*site);
+  m_Connection = site->GetConnection();
+  m_AttributeNames = {"src", "href", "background", "code"};
+}
+
+KtWdlFetcher::~KtWdlFetcher() {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  CloseRequest();
+}
+
+void KtWdlFetcher::CloseRequest() {
+  if (m_Request == nullptr) return;
+  m_Request->Close();
+  delete m_Request;
+  m_Request = nullptr;
+}
+
+CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName) {
+  RequestPtr request(m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", kRequestFlags));
+  const char* agent = m_Session != nullptr ? m_Session->GetAgent() : "";
+  std::string headers(sizeof(kHeaderFormat) + std::char_traits<char>::length(agent), '\0');
+  headers.resize(static_cast<size_t>(
+      std::snprintf(headers.data(), headers.size(), kHeaderFormat, agent)));
+  request->AddRequestHeaders(headers, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  request->SendRequest();
+  return request.release();
+}
+
+// ---- requests ----
+
+int KtWdlFetcher::RequestFile(const char* siteName, const char* urlPath, const char* saveDirectory,
+                              const char* compareDirectory) {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  m_SiteName = siteName ? siteName : "";
+  if (urlPath == nullptr) return -1;
+  // A path that would climb out of the site folder is neither requested nor saved.
+  if (!IsSafeLocalName(urlPath, false)) return -1;
+  if (SendRequest(urlPath) == -1) return -1;
+  if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return 0;
+  m_SaveDirectory = saveDirectory ? saveDirectory : "";
+  m_Received.store(0, std::memory_order_relaxed);
+  int result = 0;
+  if (CheckLocalCopy(compareDirectory ? compareDirectory : "") == -1) {
+    m_Site->ReportUrlError(urlPath, HVR_ERR_SETTING);
+    result = -1;
+  }
+  if (!m_SaveDirectory.empty()) CreateFolders(m_SaveDirectory);
+  return result;
+}
+
+int KtWdlFetcher::SendRequest(const char* urlPath) {
+  if (m_Connection == nullptr) return -1;
+  std::string path(urlPath);
+  SlashDot sd = FindSlashDot(path);
+  if (NamesFileInDirectory(sd)) {
+    m_FileName = path.substr(sd.slash + 1);
+    m_Extension = path.substr(sd.dot);
+    m_UrlDirectory = path.substr(0, sd.slash + 1);
+  } else if (sd.slash == cp932::npos) {
+    m_FileName = path;
+    m_Extension = sd.dot == cp932::npos ? path : path.substr(sd.dot);
+    m_UrlDirectory = "/";
+  } else {
+    m_UrlDirectory = path;
+    m_FileName.clear();
+    m_Extension.clear();
+  }
+
+  if (m_FileName.empty()) {
+    m_FileName = FindIndexName(m_UrlDirectory);
+    // An index name that is a path of its own must not lead the file out of its folder.
+    if (m_FileName.empty() || !IsSafeLocalName(m_UrlDirectory + m_FileName, true)) {
+      CloseRequest();
+      return -1;
+    }
+  }
+  CloseRequest();
+
+  int status = -1;
+  try {
+    m_Request = OpenRequest(m_UrlDirectory + m_FileName);
+    status = m_Request->QueryStatusCode();
+  } catch (const CInternetException&) {
+    status = -1;
+  }
+
+  if (status == 200) {
+    int32_t length = 0;
+    if (m_Request->QueryContentLength(&length)) {
+      m_ContentLength.store(length, std::memory_order_relaxed);
+    } else {
+      m_Site->ReportUrlError(urlPath, HVR_ERR_NO_LENGTH);
+      m_ContentLength.store(0, std::memory_order_relaxed);
+    }
+    int64_t modified = 0;
+    if (m_Request->QueryLastModified(&modified) && modified >= INT32_MIN && modified <= INT32_MAX) {
+      m_LastModified = static_cast<int32_t>(modified);
+    } else {
+      m_Site->ReportUrlError(urlPath, HVR_ERR_NO_MODIFIED);
+      m_LastModified = Now();
+    }
+    m_Site->SetJobLastModified(m_LastModified);
+    ClassifyFile();
+    return 0;
+  }
+
+  m_Site->ReportUrlError(urlPath, ErrorForStatus(status));
+  m_ContentLength.store(0, std::memory_order_relaxed);
+  m_LastModified = Now();
+  CloseRequest();
+  return -1;
+}
+
+std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
+  SlashDot sd = FindSlashDot(directory);
+  if (NamesFileInDirectory(sd)) return directory.substr(sd.slash + 1);
+  if (m_Connection == nullptr) return "";
+  try {
+    std::string name = "index.html";
+    {
+      RequestPtr request(OpenRequest(directory + ".htaccess"));
+      if (request->QueryStatusCode() == 200) {
+        static constexpr std::string_view kKeyword = "DirectoryIndex";
+        std::string line;
+        size_t read = 0;
+        while (read < kMaxHtaccessBytes && request->ReadString(&line)) {
+          read += line.size() + 1;
+          size_t at = line.find(kKeyword);
+          if (at == std::string::npos) continue;
+          // The name follows the keyword and one separator, taken as it stands.
+          size_t from = at + kKeyword.size() + 1;
+          name = from < line.size() ? line.substr(from) : std::string();
+          break;
+        }
+      }
+      request->Close();
+    }
+    if (!cp932::EqualsNoCase(name, "index.html")) return name;
+    for (const char* probe : {"index.html", "index.htm"}) {
+      RequestPtr request(OpenRequest(directory + probe));
+      int status = request->QueryStatusCode();
+      request->Close();
+      if (status == 200) return probe;
+    }
+    return "index.html";
+  } catch (const CInternetException&) {
+    return "";
+  }
+}
+
+void KtWdlFetcher::ClassifyFile() {
+  if (m_Extension.empty()) {
+    size_t dot = cp932::FindLast(m_FileName, '.');
+    if (dot != cp932::npos && dot > 0) m_Extension = m_FileName.substr(dot);
+  }
+  if (m_FileName.empty() || m_Extension.empty()) {
+    m_FileType = kTypeNone;
+    return;
+  }
+  static const struct {
+    const char* extension;
+    int type;
+  } kTypes[] = {{".html", kTypeHtml}, {".htm", kTypeHtml}, {".java", kTypeJava},
+                {".gif", kTypeGif},   {".jpeg", kTypeJpeg}, {".jpg", kTypeJpeg},
+                {".zip", kTypeZip},   {".lha", kTypeLha},   {".exe", kTypeExe},
+                {".cgi", kTypeCgi}};
+  m_FileType = kTypeOther;
+  for (const auto& entry : kTypes) {
+    if (cp932::EqualsNoCase(m_Extension, entry.extension)) {
+      m_FileType = entry.type;
+      return;
+    }
+  }
+}
+
+int KtWdlFetcher::CheckLocalCopy(const char* directory) {
+  m_CompareDirectory = directory;
+  m_HasLocalCopy = false;
+  // Without a compare folder no earlier copy is consulted (never a file of the current folder).
+  if (m_CompareDirectory.empty()) return 0;
+  std::string path = m_CompareDirectory + m_FileName;
+  if (FileExists(path.c_str()) == 0) return 0;
+  hvfs::FileInfo info;
+  if (!hvfs::CanOpenForReading(path) || !hvfs::GetFileInfo(path, &info)) return -1;
+  m_HasLocalCopy = true;
+  m_LocalSize = info.size;
+  m_LocalTime = info.time;
+  if (m_LocalTime != m_LastModified) m_Site->SetJobUpdated();
+  return 0;
+}
+
+int KtWdlFetcher::IsChanged() const {
+  if (!m_HasLocalCopy) return 1;
+  if (m_ContentLength.load(std::memory_order_relaxed) != m_LocalSize) return 1;
+  return m_LastModified != m_LocalTime ? 1 : 0;
+}
+
+bool KtWdlFetcher::IsSafeLocalName(std::string_view urlPath, bool rootObject) const {
+  // Only a root file's object name ("/name") begins with a separator; anything else beginning
+  // with one would make an absolute local path.
+  if (rootObject && !urlPath.empty() && urlPath.front() == '/') urlPath.remove_prefix(1);
+  if (!urlPath.empty() && (urlPath.front() == '/' || urlPath.front() == '\\')) return false;
+  // No component may be "..", with either separator.
+  size_t start = 0;
+  for (size_t i = 0; i < urlPath.size(); i += cp932::CharLength(urlPath, i)) {
+    if (urlPath[i] != '/' && urlPath[i] != '\\') continue;
+    if (urlPath.substr(start, i - start) == "..") return false;
+    start = i + 1;
+  }
+  return urlPath.substr(start) != "..";
+}
+
+// ---- progress getters ----
+
+std::string KtWdlFetcher::GetSiteName() const {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  return m_SiteName;
+}
+
+std::string KtWdlFetcher::GetFileName() const {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  return m_FileName;
+}
+
+std::string KtWdlFetcher::GetUrlDirectory() const {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  return m_UrlDirectory;
+}
+
+int KtWdlFetcher::GetContentLength() const {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  return m_ContentLength.load(std::memory_order_relaxed);
+}
+
+int KtWdlFetcher::GetReceivedSize() const {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  return m_Received.load(std::memory_order_relaxed);
+}

@@ -1,0 +1,150 @@
+// The fetcher of one job: requests one URL path at a time over the site's connection, finds the
+// index file of a directory URL, compares with an earlier copy, saves the body (HTML pages token
+// by token with their links handed to the site and rewritten for local browsing), stamps the
+// file with the server's Last-Modified time and reports it to the site.
+//
+// Threads: the job's worker thread drives it; the host's thread calls the progress getters,
+// which take the site's lock. The lock is held for the whole of RequestFile and around each
+// block read of an HTML body.
+#ifndef HARVO_FETCH_FETCHER_H
+#define HARVO_FETCH_FETCHER_H
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/fs.h"
+
+class KtWdlSession;
+class KtWdlSite;
+class CHttpConnection;
+class CHttpFile;
+
+class KtWdlFetcher {
+  friend class KtWdlFetcherTestPeer;
+
+ public:
+  // File types, from the extension of the current file.
+  enum FileType {
+    kTypeNone = 0,
+    kTypeHtml = 1,
+    kTypeJava = 2,
+    kTypeGif = 3,
+    kTypeJpeg = 4,
+    kTypeZip = 5,
+    kTypeLha = 6,
+    kTypeExe = 7,
+    kTypeCgi = 8,
+    kTypeOther = 99,
+  };
+
+  KtWdlFetcher(KtWdlSession* session, KtWdlSite* site);
+  virtual ~KtWdlFetcher();
+  KtWdlFetcher(const KtWdlFetcher&) = delete;
+  KtWdlFetcher& operator=(const KtWdlFetcher&) = delete;
+
+  // Requests urlPath and prepares its download into saveDirectory. 0, or -1 when it could not
+  // be requested (the reason is reported to the site where there is one).
+  int RequestFile(const char* siteName, const char* urlPath, const char* saveDirectory,
+                  const char* compareDirectory);
+  // Receives and saves the body of the requested file; links receives the accepted links of an
+  // HTML page in page order. 0 done, 1 stop requested, -1 the file could not be saved.
+  int DownloadFile(std::vector<std::string>* links, int depth);
+  int IsChanged() const;
+  int IsFileType(int type) const { return m_FileType == type ? 1 : 0; }
+  // The index file name of a server directory ("" when none could be found).
+  std::string FindIndexName(const std::string& directory);
+
+  // Progress getters (copies taken under the site's lock).
+  std::string GetSiteName() const;
+  std::string GetFileName() const;
+  std::string GetUrlDirectory() const;
+  int GetContentLength() const;
+  int GetReceivedSize() const;
+
+ private:
+  // Request steps.
+  int SendRequest(const char* urlPath);
+  CHttpFile* OpenRequest(const std::string& objectName);
+  int CheckLocalCopy(const char* directory);
+  void ClassifyFile();
+  void CloseRequest();
+  // False for a path that could lead a local file out of the site folder: a ".." component
+  // (with "/" or "\\"), or a leading separator (one "/" is allowed for a root object name).
+  bool IsSafeLocalName(std::string_view urlPath, bool rootObject) const;
+
+  // Body steps.
+  int ReceiveHtml(hvfs::OutputFile* out, std::vector<std::string>* links, int depth);
+  int ReceiveOther(hvfs::OutputFile* out);
+  // Tokenizes one block of page text; out (null with raw pages) receives the saved copy.
+  // 0 done, 1 a stop was requested, -1 the copy could not be written.
+  int ScanBlock(std::string_view text, hvfs::OutputFile* out, std::vector<std::string>* links,
+                int depth);
+  // Handles the token that the end of the page cut. 0, or -1 on a write failure.
+  int ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links, int depth);
+  bool IsStopping() const;
+  // Converts a received block into the page's text code; returns the block to use.
+  std::string_view ConvertBlock(const unsigned char* data, unsigned size);
+  void SleepInterval();
+
+  // Tokenizer and link handling.
+  void ResetTokenizer();
+  int NextToken(const char** cursor, size_t* count, hvfs::OutputFile* out);
+  int ProcessToken(std::vector<std::string>* links, int depth);
+  int IsLinkAttribute(std::string_view token) const;
+  static int IsSpaceChar(unsigned char c);
+  static int IsDelimiterChar(unsigned char c);
+  static void WriteSpace(unsigned char c, hvfs::OutputFile* out);
+  static void WriteSpaceRun(const char* begin, const char* end, hvfs::OutputFile* out);
+  // Ends the token being collected: blanks collected inside quotes are removed.
+  bool FinishToken();
+  int ProcessLink(std::vector<std::string>* links, int depth);
+  int ResolveSiteLink(std::vector<std::string>* links, int depth);
+  int ResolveDotLink(std::vector<std::string>* links, int depth);
+  void AppendIndexName(std::string_view tested, const std::string& directory);
+  void ReportLink(const std::string& path, std::vector<std::string>* links, int depth);
+
+  KtWdlSession* m_Session;
+  KtWdlSite* m_Site;
+  CHttpConnection* m_Connection = nullptr;
+  std::vector<std::string> m_AttributeNames;
+  CHttpFile* m_Request = nullptr;
+
+  // Current file; strings guarded by the site's lock.
+  std::string m_SiteName;
+  std::string m_FileName;
+  std::string m_Extension;
+  int m_FileType = 0;
+  std::string m_UrlDirectory;
+  std::atomic<int32_t> m_ContentLength{0};
+  int32_t m_LastModified = 0;
+  std::string m_SaveDirectory;
+  std::atomic<int32_t> m_Received{0};
+  std::string m_CompareDirectory;
+  bool m_HasLocalCopy = false;
+  int64_t m_LocalSize = 0;
+  int64_t m_LocalTime = 0;
+
+  // Receive and conversion buffers, kept between files.
+  std::vector<unsigned char> m_ReceiveBuffer;
+  std::vector<unsigned char> m_ConvertBuffer;
+  int m_KanjiCode = 0;
+
+  // Tokenizer state of the current page.
+  int m_InToken = 0;
+  int m_TokenLength = 0;
+  int m_TokenCapacity = 0;
+  int m_InTag = 0;
+  int m_InQuote = 0;
+  int m_AttributePending = 0;
+  int m_AfterEquals = 0;
+  int m_InComment = 0;
+  int m_AfterOpen = 0;
+  int m_CommentEndSeen = 0;
+  std::string m_Token;  // the token being collected; link handling may rewrite it
+};
+
+#endif  // HARVO_FETCH_FETCHER_H

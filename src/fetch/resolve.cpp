@@ -1,0 +1,117 @@
+// Link values found in a page: which ones the crawl follows, and how each is rewritten so that
+// the saved copy browses locally.
+#include <string>
+#include <string_view>
+
+#include "fetch/fetcher.h"
+#include "site/site.h"
+#include "util/codepage.h"
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+void KtWdlFetcher::ReportLink(const std::string& path, std::vector<std::string>* links,
+                              int depth) {
+  m_Site->AddUrl(path.c_str(), links, depth);
+}
+
+// A link to a directory is saved as that directory's index file, so the value gets the index
+// name appended. directory is the server directory the link names.
+void KtWdlFetcher::AppendIndexName(std::string_view tested, const std::string& directory) {
+  if (!tested.empty() && !cp932::EndsWithChar(tested, '/')) return;
+  std::string name = FindIndexName(directory);
+  if (!name.empty()) m_Token += name;
+}
+
+int KtWdlFetcher::ProcessLink(std::vector<std::string>* links, int depth) {
+  const std::string t = m_Token;
+  if (!t.empty() && t[0] == '/') return 0;
+  if (cp932::StartsWithNoCase(t, "https://")) return 0;
+  if (cp932::StartsWithNoCase(t, "http://")) return ResolveSiteLink(links, depth);
+  for (const char* scheme : {"ftp://", "file://", "mailto:", "javascript:"}) {
+    if (cp932::StartsWithNoCase(t, scheme)) return 0;
+  }
+  if (!t.empty() && t[0] == '.') return ResolveDotLink(links, depth);
+  std::string path = m_UrlDirectory + t;
+  ReportLink(path, links, depth);
+  AppendIndexName(t, path);
+  return 0;
+}
+
+int KtWdlFetcher::ResolveDotLink(std::vector<std::string>* links, int depth) {
+  const std::string t = m_Token;
+  std::string directory = m_UrlDirectory;
+  std::string rest;  // the part of t below the directory it climbed to
+  if (StartsWith(t, "./")) {
+    rest = t.substr(2);
+    ReportLink(directory + rest, links, depth);
+  } else if (StartsWith(t, "../")) {
+    size_t i = 0;
+    while (i < t.size() && t.compare(i, 3, "../") == 0) {
+      i += 3;
+      size_t p = cp932::FindLast(directory, '/');
+      if (p == cp932::npos || p == 0) {
+        directory.clear();
+        break;
+      }
+      directory.erase(p);
+      size_t q = cp932::FindLast(directory, '/');
+      if (q == cp932::npos || q == 0) {
+        directory.clear();
+        break;
+      }
+      directory.erase(q + 1);
+    }
+    if (i < t.size() && t.compare(i, 3, "../") != 0) {
+      rest = t.substr(i);
+      ReportLink(directory + rest, links, depth);
+    }
+  }
+  AppendIndexName(t, directory + rest);
+  return 0;
+}
+
+int KtWdlFetcher::ResolveSiteLink(std::vector<std::string>* links, int depth) {
+  const std::string t = m_Token;
+  const std::string server = "http://" + m_Site->GetServerAddress();
+  const std::string startUrl = server + "/" + m_Site->GetStartPath();
+  const std::string rootUrl = server + "/";
+  std::string pageUrl = server + "/" + m_UrlDirectory;
+
+  std::string s = t;
+  size_t lastSlash = cp932::FindLast(s, '/');
+  size_t lastDot = cp932::FindLast(s, '.');
+  bool dotAfterSlash = lastDot != cp932::npos && (lastSlash == cp932::npos || lastDot > lastSlash);
+  if (!dotAfterSlash && !cp932::EndsWithChar(s, '/')) s += '/';
+
+  // The link must lie in the start area, on the same server: same host and port, so the text
+  // after the server ends there or goes on with "/".
+  if (!cp932::StartsWithNoCase(t, std::string_view(startUrl).substr(0, startUrl.size() - 1))) {
+    return 0;
+  }
+  if (t.size() > server.size() && t[server.size()] != '/') return 0;
+
+  std::string serverPath = t.size() > rootUrl.size() ? t.substr(rootUrl.size()) : "/";
+  ReportLink(serverPath, links, depth);
+
+  if (s.find(startUrl) != std::string::npos) s.erase(0, startUrl.size());
+  if (pageUrl.find(startUrl) != std::string::npos) pageUrl.erase(0, startUrl.size());
+
+  std::string rewritten;
+  if (!pageUrl.empty()) {
+    for (size_t i = 1; i < pageUrl.size(); i += cp932::CharLength(pageUrl, i)) {
+      if (pageUrl[i] == '/') rewritten += "../";
+    }
+    if (s.size() > 1) rewritten += s;
+  } else {
+    rewritten = s.empty() ? "./" : s;
+  }
+  m_Token = rewritten;
+  AppendIndexName(serverPath, serverPath);
+  return 0;
+}

@@ -1,0 +1,168 @@
+// The page tokenizer and its token state machine: finds the values of the link attributes
+// outside comments and writes the saved copy token by token.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "fetch/fetcher.h"
+#include "util/codepage.h"
+
+namespace {
+
+enum ByteClass : unsigned char { kOrdinary = 0, kSpace = 1, kDelimiter = 2 };
+
+constexpr std::array<unsigned char, 256> MakeClasses() {
+  std::array<unsigned char, 256> table{};
+  for (unsigned char c : {' ', '\t', '\n', '\r'}) table[c] = kSpace;
+  for (unsigned char c : {'<', '>', '"', '=', '#', '?'}) table[c] = kDelimiter;
+  return table;
+}
+constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
+
+inline unsigned char ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+
+constexpr int kTokenStep = 1024;
+
+}  // namespace
+
+int KtWdlFetcher::IsSpaceChar(unsigned char c) { return kClasses[c] == kSpace ? 1 : 0; }
+
+int KtWdlFetcher::IsDelimiterChar(unsigned char c) { return kClasses[c] == kDelimiter ? 1 : 0; }
+
+void KtWdlFetcher::WriteSpace(unsigned char c, hvfs::OutputFile* out) {
+  if (c == '\n') {
+    out->Write("\r\n", 2);
+  } else {
+    out->Write(&c, 1);
+  }
+}
+
+void KtWdlFetcher::WriteSpaceRun(const char* begin, const char* end, hvfs::OutputFile* out) {
+  const char* from = begin;
+  for (const char* q = begin; q < end; ++q) {
+    if (*q != '\n') continue;
+    out->Write(from, static_cast<size_t>(q - from));
+    WriteSpace('\n', out);
+    from = q + 1;
+  }
+  out->Write(from, static_cast<size_t>(end - from));
+}
+
+void KtWdlFetcher::ResetTokenizer() {
+  m_TokenCapacity = kTokenStep;
+  m_InToken = m_TokenLength = m_InTag = m_InQuote = m_AttributePending = 0;
+  m_AfterEquals = m_InComment = m_AfterOpen = m_CommentEndSeen = 0;
+  m_Token.clear();
+}
+
+int KtWdlFetcher::IsLinkAttribute(std::string_view token) const {
+  for (const std::string& name : m_AttributeNames) {
+    if (cp932::EqualsNoCase(token, name)) return 1;
+  }
+  return 0;
+}
+
+bool KtWdlFetcher::FinishToken() {
+  // Blanks collected inside double quotes are not part of the token.
+  if (m_InQuote) {
+    m_Token.erase(std::remove_if(m_Token.begin(), m_Token.end(),
+                                 [](char c) { return ClassOf(c) == kSpace; }),
+                  m_Token.end());
+  }
+  m_TokenLength = 0;
+  m_InToken = 0;
+  return true;
+}
+
+int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile* out) {
+  // The capacity is bookkeeping only: the storage grows geometrically, so a token of any
+  // length is collected in linear time.
+  while (m_TokenLength >= m_TokenCapacity) m_TokenCapacity += kTokenStep;
+  if (m_TokenLength == 0) {
+    m_Token.clear();
+    m_InToken = 0;
+  }
+  const char* p = *cursor;
+  const char* end = p + *count;
+  bool complete = false;
+  while (p < end) {
+    unsigned char cls = ClassOf(*p);
+    if (cls == kSpace && !m_InQuote) {
+      if (m_InToken) {
+        complete = true;
+        break;
+      }
+      // Whitespace between tokens goes to the copy, a line feed as CR LF.
+      const char* run = p;
+      while (p < end && ClassOf(*p) == kSpace) ++p;
+      if (out != nullptr) WriteSpaceRun(run, p, out);
+      continue;
+    }
+    if (cls == kDelimiter) {
+      if (m_TokenLength == 0) m_Token.assign(1, *p++);
+      complete = true;
+      break;
+    }
+    // A run of token bytes (inside quotes whitespace counts as one).
+    const char* run = p;
+    while (p < end) {
+      unsigned char c = ClassOf(*p);
+      if (c == kDelimiter || (c == kSpace && !m_InQuote)) break;
+      ++p;
+    }
+    m_Token.append(run, static_cast<size_t>(p - run));
+    m_TokenLength += static_cast<int>(p - run);
+    m_InToken = 1;
+  }
+  *count = static_cast<size_t>(end - p);
+  *cursor = p;
+  if (!complete) return 0;
+  return FinishToken() ? 1 : 0;
+}
+
+int KtWdlFetcher::ProcessToken(std::vector<std::string>* links, int depth) {
+  const std::string& t = m_Token;
+  const char first = t.empty() ? '\0' : t[0];
+
+  if (m_AfterOpen) {
+    if (t == "!--" || t == "COMMENT") {
+      m_InComment = 1;
+      m_CommentEndSeen = 0;
+    }
+  } else if (m_CommentEndSeen) {
+    m_CommentEndSeen = 0;
+    if (first == '>') m_InComment = 0;
+  } else if (m_InComment) {
+    if (t.size() >= 2 && t.compare(t.size() - 2, 2, "--") == 0) m_CommentEndSeen = 1;
+    if (t == "/COMMENT") m_CommentEndSeen = 1;
+  }
+  m_AfterOpen = 0;
+  if (m_InComment) return 0;
+
+  if (first == '<' && !m_InQuote) {
+    m_AfterOpen = 1;
+    m_InTag = 1;
+    m_AfterEquals = 0;
+  } else if (first == '>') {
+    m_InTag = 0;
+    m_AfterEquals = 0;
+    m_InQuote = 0;
+  } else if (first == '"') {
+    m_InQuote ^= 1;
+  } else if (first == '#') {
+    m_AfterEquals = 0;
+    m_AttributePending = 0;
+  } else if (first == '=' && m_AttributePending) {
+    m_AfterEquals = 1;
+  } else if (m_InTag && !m_InQuote && !m_AttributePending) {
+    if (IsLinkAttribute(t)) m_AttributePending = 1;
+  } else if (m_AfterEquals) {
+    ProcessLink(links, depth);
+    m_AfterEquals = 0;
+    m_AttributePending = 0;
+  } else {
+    m_AfterEquals = 0;
+    m_AttributePending = 0;
+  }
+  return 0;
+}

@@ -1,0 +1,150 @@
+#include "job/crawl_thread.h"
+
+#include "api/manager.h"
+#include "fetch/fetcher.h"
+#include "harvo.h"
+#include "job/session.h"
+#include "platform/thread.h"
+#include "site/site.h"
+#include "util/fileutil.h"
+
+// One level of the walk: a received page and the position in its list of links.
+struct KtWdlThread::Frame {
+  std::vector<std::string> links;
+  size_t next = 0;
+  int depth = 0;
+};
+
+KtWdlThread::KtWdlThread(KtWdlSession* session, KtWdlSite* site, KtWdlFetcher* fetcher)
+    : m_Session(session), m_Site(site), m_Fetcher(fetcher) {}
+
+bool KtWdlThread::InitInstance() {
+  m_Site->SetState(0);
+  return true;
+}
+
+int KtWdlThread::Run() {
+  m_Site->SetState(1);
+  const char* name = m_Site->GetName();
+  std::string start = m_Site->GetStartPath();
+  std::string save = PageFolder(m_Site->GetSaveFolder(), start);
+  std::string compareRoot = m_Site->GetCompareFolder();
+  std::string compare = compareRoot.empty() ? std::string() : PageFolder(compareRoot, start);
+  if (Crawl(name, start, save, compare, 0) == -1) {
+    m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
+  }
+  return ExitInstance();
+}
+
+int KtWdlThread::ExitInstance() {
+  // After this the job may be ended and its site and fetcher deleted at any moment.
+  m_Site->SetState(2);
+  return CWinThread::ExitInstance();
+}
+
+int KtWdlThread::Enter(const char* name, const std::string& urlPath,
+                       const std::string& saveFolder, const std::string& compareFolder,
+                       int depth, Frame* frame) {
+  int maxDirDepth = m_Site->GetMaxDirDepth();
+  if (maxDirDepth != -1 && CountOccurrences(urlPath.c_str(), "/") >= maxDirDepth) return -1;
+
+  if (m_Fetcher->RequestFile(name, urlPath.c_str(), saveFolder.c_str(), compareFolder.c_str()) ==
+      -1) {
+    m_Site->ReportUrlError(urlPath.c_str(), HVR_ERR_FILE);
+    return -1;
+  }
+
+  // The key names the file that was found; for a directory, its index file. A root file's
+  // directory is "/", which the registry does not keep in its paths.
+  std::string key = m_Fetcher->GetUrlDirectory() + m_Fetcher->GetFileName();
+  if (!key.empty() && key.front() == '/') key.erase(0, 1);
+  if (m_Site->IsRestored(key.c_str()) == 1) return 0;
+  m_Site->AddUrl(key.c_str(), nullptr, depth);
+  if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return 0;
+
+  bool receive = true;
+  if (m_Site->HasOption(HVR_OPT_UPDATE_NONHTML)) {
+    receive = m_Fetcher->IsFileType(1) == 1 || m_Fetcher->IsChanged() == 1;
+  } else if (m_Site->HasOption(HVR_OPT_UPDATE_ONLY)) {
+    receive = m_Fetcher->IsChanged() == 1;
+  }
+
+  frame->links.clear();
+  frame->next = 0;
+  frame->depth = depth;
+  if (receive) {
+    int result = m_Fetcher->DownloadFile(&frame->links, depth);
+    if (result == -1) {
+      m_Site->ReportUrlError(urlPath.c_str(), HVR_ERR_FILE);
+      frame->links.clear();
+      return -1;
+    }
+    if (result == 1) {
+      frame->links.clear();
+      return 1;
+    }
+  }
+  return kDescend;
+}
+
+int KtWdlThread::Crawl(const char* name, const std::string& urlPath,
+                       const std::string& saveFolder, const std::string& compareFolder,
+                       int depth) {
+  // The walk runs on an explicit stack, so that a site of any link depth fits the thread.
+  std::vector<Frame> stack(1);
+  int result = Enter(name, urlPath, saveFolder, compareFolder, depth, &stack.back());
+  if (result != kDescend) return result;
+
+  const std::string siteFolder = m_Site->GetSaveFolder();
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    bool descended = false;
+    while (frame.next < frame.links.size()) {
+      if (m_Session->IsStopRequested() == 1) break;
+      const std::string entry = frame.links[frame.next++];
+      if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
+        continue;
+      }
+      // Below the start page, the earlier copy is the one already lying in the save folder.
+      std::string folder = PageFolder(siteFolder, entry);
+      Frame child;
+      int childResult = Enter(name, entry, folder, folder, frame.depth + 1, &child);
+      if (childResult == kDescend) {
+        stack.push_back(std::move(child));
+        descended = true;
+        break;
+      }
+      // A stop while receiving ends every level of the walk.
+      if (childResult == 1) return 1;
+    }
+    if (descended) continue;
+    stack.pop_back();
+    if (m_Session->IsStopRequested() == 1) return 1;
+  }
+  return 0;
+}
+
+KtWdlMultiThread::KtWdlMultiThread(KtWdlSession* session, std::vector<KtWdlJob*> jobs)
+    : m_Session(session), m_Jobs(std::move(jobs)) {}
+
+int KtWdlMultiThread::Run() {
+  StartJobs();
+  return ExitInstance();
+}
+
+int KtWdlMultiThread::StartJobs() {
+  for (size_t i = 0; i < m_Jobs.size(); ++i) {
+    KtWdlJob* job = m_Jobs[i];
+    if (job == nullptr) continue;
+    if (!job->Thread->CreateThread(true)) {
+      job->Site->SetError(HVR_ERR_THREAD);
+      // The jobs that will never run are finished, so that no wait of the handle hangs on them.
+      for (size_t j = i; j < m_Jobs.size(); ++j) {
+        if (m_Jobs[j] != nullptr) m_Jobs[j]->Site->SetState(2);
+      }
+      return -1;
+    }
+    while (job->Site->IsState(2) == 0) hvthread::SleepMilliseconds(100);
+  }
+  return 0;
+}

@@ -1,0 +1,334 @@
+#include "site/site.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+#include "job/log.h"
+#include "job/session.h"
+#include "platform/http.h"
+#include "util/codepage.h"
+
+namespace {
+
+// Positions of the last "." and the last "/" of a path, -1 when absent.
+struct DotSlash {
+  long dot;
+  long slash;
+};
+
+DotSlash FindDotSlash(std::string_view path) {
+  size_t d = cp932::FindLast(path, '.');
+  size_t s = cp932::FindLast(path, '/');
+  return {d == cp932::npos ? -1L : static_cast<long>(d),
+          s == cp932::npos ? -1L : static_cast<long>(s)};
+}
+
+// The extension of a path with its "." when the last "." follows the last "/", lower-cased.
+bool PathExtension(std::string_view path, std::string* extension) {
+  DotSlash ds = FindDotSlash(path);
+  if (ds.dot <= ds.slash) return false;
+  *extension = cp932::ToLower(path.substr(static_cast<size_t>(ds.dot)));
+  return true;
+}
+
+std::string_view DropLeadingSlash(const char* path) {
+  std::string_view p(path);
+  if (!p.empty() && p.front() == '/') p.remove_prefix(1);
+  return p;
+}
+
+}  // namespace
+
+KtWdlSite::KtWdlSite(KtWdlSession* session, HvrJobInfo* job) : m_Job(job), m_Session(session) {
+  AddType(".html");
+  AddType(".htm");
+  int failed = 0;
+  failed |= SetName(job->SiteName.c_str());
+  failed |= SetUrl(job->Url.c_str());
+  failed |= SetSaveFolder(job->SaveFolder.c_str());
+  failed |= SetCompareFolder(job->CompareFolder.c_str());
+  failed |= SetMaxDirDepth(job->MaxDirDepth);
+  failed |= SetMaxLinkDepth(job->MaxLinkDepth);
+  failed |= SetBufferSize(job->BufferSize);
+  failed |= SetInterval(job->Interval);
+  if (failed != 0) {
+    SetJobError(HVR_ERR_SETTING);
+    return;
+  }
+  if (OpenConnection() == -1) SetJobError(HVR_ERR_SESSION);
+}
+
+KtWdlSite::~KtWdlSite() {
+  m_Types.clear();
+  m_ExcludeTypes.clear();
+  ClearUrls();
+  if (m_Connection != nullptr) {
+    m_Connection->Close();
+    delete m_Connection;
+    m_Connection = nullptr;
+  }
+}
+
+int KtWdlSite::OpenConnection() {
+  if (m_Server.empty() || m_Session == nullptr) return -1;
+  try {
+    m_Connection = m_Session->GetHttpConnection(m_Server.c_str(), m_Port);
+  } catch (const CInternetException&) {
+    return -1;
+  }
+  return 0;
+}
+
+int KtWdlSite::SetName(const char* name) {
+  m_Name = name ? name : "";
+  return 0;
+}
+
+int KtWdlSite::SetMaxLinkDepth(int depth) {
+  m_MaxLinkDepth = depth;
+  return 0;
+}
+
+int KtWdlSite::SetMaxDirDepth(int depth) {
+  m_MaxDirDepth = depth;
+  return 0;
+}
+
+int KtWdlSite::SetBufferSize(int size) {
+  m_BufferSize = size;
+  return 0;
+}
+
+int KtWdlSite::SetInterval(int milliseconds) {
+  m_Interval = milliseconds;
+  return 0;
+}
+
+// ---- type filters ----
+
+int KtWdlSite::AddType(const char* extension) {
+  if (extension == nullptr) return -1;
+  m_Types.push_back(cp932::ToLower(extension));
+  return 0;
+}
+
+int KtWdlSite::AddExcludeType(const char* extension) {
+  if (extension == nullptr) return -1;
+  m_ExcludeTypes.push_back(cp932::ToLower(extension));
+  return 0;
+}
+
+int KtWdlSite::SetAllTypes() {
+  m_AllTypes = 1;
+  return 0;
+}
+
+int KtWdlSite::AddOptions(uint32_t bits) {
+  m_Options |= bits;
+  return 0;
+}
+
+int KtWdlSite::IsIncluded(const char* path) const {
+  if (m_AllTypes == 1) return 1;
+  std::string extension;
+  if (path == nullptr || !PathExtension(path, &extension)) return 0;
+  return IsIncludedExt(extension.c_str());
+}
+
+int KtWdlSite::IsIncludedExt(const char* extension) const {
+  if (m_AllTypes == 1) return 1;
+  if (extension == nullptr) return 0;
+  for (const std::string& type : m_Types) {
+    if (!cp932::EqualsNoCase(type, extension)) continue;
+    if (HasOption(HVR_OPT_JAVA) && type != ".java") return 0;
+    if (HasOption(HVR_OPT_CGI) && type != ".cgi") return 0;
+    return 1;
+  }
+  return 0;
+}
+
+int KtWdlSite::IsExcluded(const char* path) const {
+  std::string extension;
+  if (path == nullptr || !PathExtension(path, &extension)) return 0;
+  return IsExcludedExt(extension.c_str());
+}
+
+int KtWdlSite::IsExcludedExt(const char* extension) const {
+  if (extension == nullptr) return 0;
+  for (const std::string& type : m_ExcludeTypes) {
+    if (cp932::EqualsNoCase(type, extension)) return 1;
+  }
+  return 0;
+}
+
+// ---- URL registry ----
+
+KtWdlUrlItem* KtWdlSite::FindExact(std::string_view path) const {
+  auto it = m_ExactIndex.find(path);
+  return it == m_ExactIndex.end() ? nullptr : it->second;
+}
+
+KtWdlUrlItem* KtWdlSite::FindNoCase(std::string_view path) const {
+  auto it = m_FoldedIndex.find(cp932::ToLower(path));
+  return it == m_FoldedIndex.end() ? nullptr : it->second;
+}
+
+int KtWdlSite::AddUrl(const char* path, std::vector<std::string>* links, int depth) {
+  if (path == nullptr) return -1;
+  std::string p(DropLeadingSlash(path));
+  DotSlash ds = FindDotSlash(p);
+  // A path whose only "." is its first character (".htaccess") counts as a folder here.
+  bool hasExtension = ds.dot > 0 && ds.dot > ds.slash;
+  if (!hasExtension && !p.empty() && !cp932::EndsWithChar(p, '/')) p += '/';
+
+  if (m_MaxLinkDepth != -1 && depth >= m_MaxLinkDepth && hasExtension) {
+    std::string_view extension = std::string_view(p).substr(static_cast<size_t>(ds.dot));
+    if (cp932::EqualsNoCase(extension, ".html") || cp932::EqualsNoCase(extension, ".htm")) {
+      return -1;
+    }
+  }
+
+  bool listed = IsListed(p.c_str()) == 1;
+  if (!listed && IsIncluded(path) == 1 && IsExcluded(path) == 0) {
+    auto item = std::make_unique<KtWdlUrlItem>();
+    item->SetPath(p);
+    KtWdlUrlItem* raw = item.get();
+    m_Urls.push_back(std::move(item));
+    m_ExactIndex.emplace(raw->GetPath(), raw);
+    m_FoldedIndex.emplace(cp932::ToLower(raw->GetPath()), raw);
+    if (links != nullptr) {
+      if (IsLogging()) Logf("\t%s", p.c_str());
+      links->push_back(p);
+    }
+    return 0;
+  }
+
+  if (links == nullptr || !IsLogging()) return 0;
+  if (listed) {
+    Logf("\tRestored(%s)", p.c_str());
+  } else if (IsExcluded(p.c_str()) == 1) {
+    Logf("\tNotDL(%s)", p.c_str());
+  } else if (IsIncluded(p.c_str()) == 1) {
+    Logf("\tDLFail(%s)", p.c_str());
+  }
+  return 0;
+}
+
+int KtWdlSite::MarkRestored(const char* path) {
+  if (path == nullptr) return 0;
+  KtWdlUrlItem* item = FindExact(DropLeadingSlash(path));
+  if (item != nullptr) {
+    m_RestoredCount.fetch_add(1, std::memory_order_relaxed);
+    item->SetRestored();
+  }
+  return 0;
+}
+
+int KtWdlSite::ReportUrlError(const char* path, int32_t code) {
+  if (path == nullptr) path = "";
+  if (IsLogging()) Logf("Error(%x):%s", static_cast<unsigned>(code), path);
+  SetJobError(code);
+  std::string_view p = DropLeadingSlash(path);
+  KtWdlUrlItem* item = FindExact(p);
+  if (item == nullptr) return 0;
+  if (code == HVR_ERR_FILE) {
+    m_Job->FailedFiles.emplace_back(p);
+    m_FailedCount.fetch_add(1, std::memory_order_relaxed);
+  }
+  item->SetError(code);
+  return 0;
+}
+
+int KtWdlSite::IsListed(const char* path) const {
+  return (path != nullptr && FindExact(path) != nullptr) ? 1 : 0;
+}
+
+int KtWdlSite::IsRestored(const char* path) const {
+  if (path == nullptr) return 0;
+  if (const KtWdlUrlItem* item = FindNoCase(path)) return item->IsRestored();
+  std::string_view p(path);
+  if (p.empty() || cp932::EndsWithChar(p, '/')) {
+    for (const char* index : {"index.html", "index.htm"}) {
+      if (const KtWdlUrlItem* item = FindNoCase(std::string(p) + index)) {
+        return item->IsRestored();
+      }
+    }
+  }
+  return 0;
+}
+
+int KtWdlSite::IsFailed(const char* path) const {
+  if (path == nullptr) return 0;
+  const KtWdlUrlItem* item = FindNoCase(path);
+  return item != nullptr ? item->IsFailed() : 0;
+}
+
+int KtWdlSite::ClearUrls() {
+  m_ExactIndex.clear();
+  m_FoldedIndex.clear();
+  m_Urls.clear();
+  m_RestoredCount.store(0);
+  m_FailedCount.store(0);
+  return 0;
+}
+
+// ---- state, errors, log, lock ----
+
+int KtWdlSite::SetState(int state) {
+  m_State.store(state);
+  return 0;
+}
+
+int KtWdlSite::SetError(int32_t code) {
+  if (IsLogging()) Logf("Error(%x)", static_cast<unsigned>(code));
+  SetJobError(code);
+  return 0;
+}
+
+void KtWdlSite::SetJobError(int32_t code) {
+  std::atomic_ref<int32_t>(m_Job->Error).store(code, std::memory_order_relaxed);
+}
+
+void KtWdlSite::SetJobLastModified(int32_t time) {
+  std::atomic_ref<int32_t>(m_Job->LastModified).store(time, std::memory_order_relaxed);
+}
+
+void KtWdlSite::SetJobUpdated() {
+  std::atomic_ref<int32_t>(m_Job->Updated).store(1, std::memory_order_relaxed);
+}
+
+int KtWdlSite::IsLogging() const {
+  return (m_Job->Log != nullptr && m_Job->Log->IsOpen() == 1) ? 1 : 0;
+}
+
+int KtWdlSite::WriteLog(const char* text, int stamped) {
+  if (m_Job->Log == nullptr) return -1;
+  m_Job->Log->WriteLine(text, stamped);
+  return 0;
+}
+
+void KtWdlSite::Logf(const char* format, ...) const {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length >= 0) {
+    std::string line(static_cast<size_t>(length), '\0');
+    std::vsnprintf(line.data(), line.size() + 1, format, args);
+    if (m_Job->Log != nullptr) m_Job->Log->WriteLine(line.c_str(), 0);
+  }
+  va_end(args);
+}
+
+int KtWdlSite::Lock() {
+  m_Lock.lock();
+  return 0;
+}
+
+int KtWdlSite::Unlock() {
+  m_Lock.unlock();
+  return 0;
+}

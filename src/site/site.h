@@ -1,0 +1,144 @@
+// The crawl state of one job: its settings, the HTTP connection to the site's server, the wanted
+// and excluded extensions, the registry of accepted URL paths (with saved and failed marks), the
+// counters the host polls, and the job lock shared by the fetcher and the progress getters.
+//
+// URL paths are relative to the server root without a leading "/" (dir/page.html, dir/sub/, ""
+// for the root). The registry keeps items in acceptance order; lookups find the first match, by
+// exact text (IsListed, MarkRestored, ReportUrlError) or ignoring case (IsRestored, IsFailed),
+// through hash indexes so that each costs O(1) on average.
+//
+// Threads: settings, filters and the registry are touched by the host's thread before the worker
+// starts and by the worker afterwards. The state and the counters are atomics read by the host.
+#ifndef HARVO_SITE_SITE_H
+#define HARVO_SITE_SITE_H
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "harvo.h"
+#include "site/url_item.h"
+
+class KtWdlSession;
+class CHttpConnection;
+
+class KtWdlSite {
+ public:
+  // Copies the job's settings, parses its start URL and opens the connection. Problems are
+  // written into job->Error (HVR_ERR_SETTING, HVR_ERR_SESSION); the constructor never clears it.
+  KtWdlSite(KtWdlSession* session, HvrJobInfo* job);
+  virtual ~KtWdlSite();
+  KtWdlSite(const KtWdlSite&) = delete;
+  KtWdlSite& operator=(const KtWdlSite&) = delete;
+
+  // Settings.
+  int SetName(const char* name);
+  const char* GetName() const { return m_Name.c_str(); }
+  int SetMaxLinkDepth(int depth);
+  int SetMaxDirDepth(int depth);
+  int GetMaxDirDepth() const { return m_MaxDirDepth; }
+  int SetBufferSize(int size);
+  int GetBufferSize() const { return m_BufferSize; }
+  int SetInterval(int milliseconds);
+  int GetInterval() const { return m_Interval; }
+  const char* GetServer() const { return m_Server.c_str(); }
+  uint16_t GetPort() const { return m_Port; }
+  // The server as links name it: "host", or "host:port" when the start URL named a port other
+  // than its scheme's default.
+  const std::string& GetServerAddress() const { return m_ServerAddress; }
+  CHttpConnection* GetConnection() const { return m_Connection; }
+
+  // Start URL and folders.
+  int SetUrl(const char* url);
+  const char* GetStartPath() const { return m_StartPath.c_str(); }
+  int SetSaveFolder(const char* root);
+  const char* GetSaveFolder() const { return m_SaveFolder.c_str(); }
+  int SetCompareFolder(const char* root);
+  const char* GetCompareFolder() const { return m_CompareFolder.c_str(); }
+
+  // Type filters.
+  int AddType(const char* extension);
+  int AddExcludeType(const char* extension);
+  int SetAllTypes();
+  int AddOptions(uint32_t bits);
+  int IsIncluded(const char* path) const;
+  int IsIncludedExt(const char* extension) const;
+  int IsExcluded(const char* path) const;
+  int IsExcludedExt(const char* extension) const;
+  int HasOption(uint32_t bit) const { return (m_Options & bit) != 0 ? 1 : 0; }
+
+  // URL registry. links receives each newly accepted path in page order (may be null).
+  int AddUrl(const char* path, std::vector<std::string>* links, int depth);
+  int MarkRestored(const char* path);
+  int ReportUrlError(const char* path, int32_t code);
+  int IsListed(const char* path) const;
+  int IsRestored(const char* path) const;
+  int IsFailed(const char* path) const;
+  int ClearUrls();
+  size_t GetUrlCount() const { return m_Urls.size(); }
+  int GetRestoredCount() const { return m_RestoredCount.load(std::memory_order_relaxed); }
+  int GetFailedCount() const { return m_FailedCount.load(std::memory_order_relaxed); }
+
+  // Job state (0 created, 1 crawling, 2 finished), errors, log, lock.
+  int SetState(int state);
+  int IsState(int state) const { return m_State.load() == state ? 1 : 0; }
+  int SetError(int32_t code);
+  int IsLogging() const;
+  int WriteLog(const char* text, int stamped);
+  int Lock();
+  int Unlock();
+  // The same lock for std::lock_guard.
+  void lock() { m_Lock.lock(); }
+  void unlock() { m_Lock.unlock(); }
+
+  // Result fields of the job record that the fetcher writes.
+  void SetJobLastModified(int32_t time);
+  void SetJobUpdated();
+
+  int OpenConnection();
+
+ private:
+  KtWdlUrlItem* FindExact(std::string_view path) const;
+  KtWdlUrlItem* FindNoCase(std::string_view path) const;
+  void SetJobError(int32_t code);
+  void Logf(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
+  HvrJobInfo* m_Job;
+  std::recursive_mutex m_Lock;
+  std::atomic<int> m_State{0};
+  KtWdlSession* m_Session;
+  std::string m_Server;
+  uint16_t m_Port = 0;
+  std::string m_ServerAddress;
+  CHttpConnection* m_Connection = nullptr;
+  std::string m_Name;
+  std::string m_StartPath;
+  std::string m_SaveFolder;
+  std::string m_CompareFolder;
+  int m_MaxLinkDepth = -1;
+  int m_MaxDirDepth = -1;
+  int m_BufferSize = 0;
+  int m_Interval = 0;
+  std::vector<std::string> m_Types;
+  std::vector<std::string> m_ExcludeTypes;
+  int m_AllTypes = 0;
+  uint32_t m_Options = 0;
+  std::vector<std::unique_ptr<KtWdlUrlItem>> m_Urls;
+  // First item per exact path (keys view the items' own paths) and per folded path.
+  std::unordered_map<std::string_view, KtWdlUrlItem*> m_ExactIndex;
+  std::unordered_map<std::string, KtWdlUrlItem*> m_FoldedIndex;
+  std::atomic<int> m_RestoredCount{0};
+  std::atomic<int> m_FailedCount{0};
+};
+
+// The local folder of a URL path under a site folder: the folder part of the path appended to
+// the site folder, always ending with "/". A last component with an extension is a file name
+// and is cut off; any other last component is a folder.
+std::string PageFolder(const std::string& siteFolder, const std::string& urlPath);
+
+#endif  // HARVO_SITE_SITE_H

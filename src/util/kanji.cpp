@@ -1,0 +1,271 @@
+#include "util/kanji.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// Every loop below checks i + 1 < srcLen before looking at the byte after x (i + 8 <= srcLen
+// before a word), so nothing at or past srcLen is read; it writes at most two bytes while
+// j < dstLen (a word only while j + 8 <= dstLen), so the last byte ever written is
+// dst[dstLen + 1]. Each unit writes no more bytes than it consumes: the output is never longer
+// than the input.
+namespace {
+
+constexpr unsigned char kEsc = 0x1B;
+constexpr unsigned char kReplacement = '?';
+
+inline bool IsPlain(unsigned char c) {
+  return (c >= 0x20 && c <= 0x7F) || c == '\r' || c == '\n' || c == '\t';
+}
+inline bool IsSjisLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+inline bool IsSjisTrail(unsigned char c) {
+  return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+inline bool IsEucByte(unsigned char c) {
+  return c >= 0xA1 && c <= 0xFE;
+}
+inline bool IsJisByte(unsigned char c) {
+  return c >= 0x21 && c <= 0x7E;
+}
+// The half-width katakana of Shift_JIS, the only bytes that may follow the single shift 0x8E.
+inline bool IsHalfWidthKana(unsigned char c) {
+  return c >= 0xA1 && c <= 0xDF;
+}
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// True when all eight bytes of w are 0x20-0x7F: no high bit and no byte below 0x20.
+inline bool AllPrintable(uint64_t w) {
+  return ((w | ((w - kOnes * 0x20) & ~w)) & kHighBits) == 0;
+}
+
+inline uint64_t Load8(const unsigned char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// Copies a run of printable ASCII (0x20-0x7F), eight bytes at a time while it lasts, then byte
+// by byte; returns with i and j advanced past it.
+inline void CopyPrintableRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
+                             size_t dstLen, size_t& i, size_t& j) {
+  while (i + 8 <= srcLen && j + 8 <= dstLen) {
+    uint64_t w = Load8(src + i);
+    if (!AllPrintable(w)) break;
+    std::memcpy(dst + j, &w, sizeof w);
+    i += 8;
+    j += 8;
+  }
+  while (i < srcLen && j < dstLen && src[i] >= 0x20 && src[i] < 0x80) dst[j++] = src[i++];
+}
+
+// JisCodeToSjis for j1, j2 of 0x21-0x7E given as their EUC bytes (0xA1-0xFE). Branch-free:
+// the row parity of kanji text is unpredictable, so branches on it would mispredict often.
+inline void EucPairToSjis(unsigned x, unsigned y, unsigned char* out) {
+  const unsigned lead = ((x - 0xA1) >> 1) + 0x81 + (static_cast<unsigned>(x >= 0xDF) << 6);
+  // Odd rows take the lower half of the trail range (skipping 0x7F), even rows the upper half.
+  const unsigned odd = 0u - (x & 1);
+  const unsigned trail = y - 2 - (odd & 0x5F) + (odd & static_cast<unsigned>(y >= 0xE0));
+  out[0] = static_cast<unsigned char>(lead);
+  out[1] = static_cast<unsigned char>(trail);
+}
+
+// True when every byte of t (high bits clear) is 0x21-0x7E: adding 0x5F sets a byte's high bit
+// from 0x21 up, adding 1 only for 0x7F; no byte carries into the next.
+inline bool AllLowBytesInJisRange(uint64_t t) {
+  return ((t + kOnes * 0x5F) & kHighBits) == kHighBits && ((t + kOnes) & kHighBits) == 0;
+}
+inline bool AllJisBytes(uint64_t w) {
+  return (w & kHighBits) == 0 && AllLowBytesInJisRange(w);
+}
+inline bool AllEucBytes(uint64_t w) {
+  return (w & kHighBits) == kHighBits && AllLowBytesInJisRange(w & ~kHighBits);
+}
+
+// EucPairToSjis on four pairs at once, each pair a 16-bit lane of w (little-endian: x in the low
+// byte). Every intermediate value stays within its lane for EUC bytes, so lanes never carry.
+inline uint64_t EucPairsToSjis(uint64_t w) {
+  constexpr uint64_t kLane = 0x0001000100010001ull;
+  constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+  const uint64_t x = w & kLowBytes, y = (w >> 8) & kLowBytes;
+  const uint64_t xAbove = ((x + kLane * 0x21) >> 8) & kLane;  // x >= 0xDF
+  const uint64_t lead = (((x - kLane * 0xA1) >> 1) & kLowBytes) + kLane * 0x81 + (xAbove << 6);
+  const uint64_t odd = x & kLane;
+  const uint64_t yAbove = ((y + kLane * 0x20) >> 8) & kLane;  // y >= 0xE0
+  const uint64_t trail = y - kLane * 2 - odd * 0x5F + (odd & yAbove);
+  return lead | (trail << 8);
+}
+
+// Converts the run of JIS (kJis) or EUC pairs that starts at i; returns with i and j advanced
+// past it. Four pairs at a time while eight whole bytes qualify, then pair by pair.
+template <bool kJis>
+inline void ConvertPairRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
+                           size_t dstLen, size_t& i, size_t& j) {
+  constexpr unsigned kToEuc = kJis ? 0x80 : 0;
+  for (;;) {
+    if constexpr (std::endian::native == std::endian::little) {
+      while (i + 8 <= srcLen && j + 8 <= dstLen) {
+        uint64_t w = Load8(src + i);
+        if (!(kJis ? AllJisBytes(w) : AllEucBytes(w))) break;
+        w = EucPairsToSjis(w | (kJis ? kHighBits : 0));
+        std::memcpy(dst + j, &w, sizeof w);
+        i += 8;
+        j += 8;
+      }
+    }
+    if (i + 1 >= srcLen || j >= dstLen) return;
+    const unsigned char x = src[i], y = src[i + 1];
+    if (kJis ? !(IsJisByte(x) && IsJisByte(y)) : !(IsEucByte(x) && IsEucByte(y))) return;
+    EucPairToSjis(x | kToEuc, y | kToEuc, dst + j);
+    i += 2;
+    j += 2;
+  }
+}
+
+}  // namespace
+
+void JisCodeToSjis(unsigned char j1, unsigned char j2, unsigned char* s1, unsigned char* s2) {
+  // Plain int arithmetic: a j1 below 0x21 shifts a negative value, which stays well defined in
+  // C++20 and wraps into a byte like the unchecked mapping requires.
+  int lead = ((static_cast<int>(j1) - 0x21) >> 1) + 0x81;
+  if (lead > 0x9F) lead += 0x40;
+  int trail;
+  if (j1 & 1) {
+    trail = j2 + 0x1F;
+    if (trail >= 0x7F) ++trail;
+  } else {
+    trail = j2 + 0x7E;
+  }
+  *s1 = static_cast<unsigned char>(lead);
+  *s2 = static_cast<unsigned char>(trail);
+}
+
+int DetectKanjiCode(const unsigned char* buf, unsigned len) {
+  if (len == 0 || buf == nullptr) return KANJI_ASCII;
+  bool escape = false, high = false, sjis = false, euc = false;
+  const size_t n = len;
+  size_t i = 0;
+  while (i < n) {
+    while (i + 8 <= n && AllPrintable(Load8(buf + i))) i += 8;
+    if (i >= n) break;
+    const unsigned char x = buf[i];
+    if (IsPlain(x)) {
+      ++i;
+      continue;
+    }
+    if (x == kEsc) escape = true;
+    if (x >= 0x80) high = true;
+    const bool hasY = i + 1 < n;
+    const unsigned char y = hasY ? buf[i + 1] : 0;
+    if (hasY && IsSjisLead(x) && IsSjisTrail(y)) {
+      sjis = true;
+      i += 2;
+    } else if (sjis && !euc && x >= 0xA1 && x <= 0xCF) {
+      ++i;
+    } else if (x >= 0x80 && hasY && y >= 0x80) {
+      euc = true;
+      i += 2;
+    } else if (x == 0x8F && hasY && IsJisByte(y)) {
+      euc = true;
+      i += 3;
+    } else {
+      ++i;
+    }
+  }
+  if (escape && !high) return KANJI_JIS;
+  if (high) {
+    if (euc) return KANJI_EUC;
+    if (sjis) return KANJI_SJIS;
+    return KANJI_UNDECIDED;
+  }
+  return KANJI_ASCII;
+}
+
+int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen) {
+  if (dst == nullptr) return 0;
+  const size_t n = src == nullptr ? 0 : srcLen;
+  const size_t m = dstLen;
+  size_t i = 0, j = 0;
+  bool twoByte = false;  // every block starts in one-byte mode
+  while (i < n && j < m) {
+    const unsigned char x = src[i];
+    if (x == kEsc) {
+      // ESC $ x switches to two-byte mode, ESC ( x (or anything else) back to one-byte mode.
+      // A cut sequence writes nothing; the block ends with it.
+      if (i + 1 < n) twoByte = src[i + 1] == '$';
+      i += 3;
+      continue;
+    }
+    if (twoByte) {
+      if (IsJisByte(x) && i + 1 < n && IsJisByte(src[i + 1])) {
+        ConvertPairRun<true>(src, n, dst, m, i, j);
+        continue;
+      }
+      // A byte that cannot begin a pair with the byte after it (a pair cut by the block end or
+      // an escape, a stray line end): plain bytes other than a pair's first byte are kept so
+      // that line structure survives, everything else becomes "?".
+      dst[j++] = (IsPlain(x) && !IsJisByte(x)) ? x : kReplacement;
+      ++i;
+      continue;
+    }
+    if (x >= 0x20 && x < 0x80) {
+      CopyPrintableRun(src, n, dst, m, i, j);
+      continue;
+    }
+    dst[j++] = IsPlain(x) ? x : kReplacement;
+    ++i;
+  }
+  dst[j] = 0;
+  return 0;
+}
+
+int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen) {
+  if (dst == nullptr) return 0;
+  const size_t n = src == nullptr ? 0 : srcLen;
+  const size_t m = dstLen;
+  size_t i = 0, j = 0;
+  while (i < n && j < m) {
+    const unsigned char x = src[i];
+    if (IsEucByte(x)) {
+      if (i + 1 < n && IsEucByte(src[i + 1])) {
+        ConvertPairRun<false>(src, n, dst, m, i, j);
+      } else {
+        // A lone EUC byte before a non-EUC byte is kept; one cut by the block end becomes "?"
+        // so that no Shift_JIS lead byte is left to pair with whatever follows the block.
+        dst[j++] = i + 1 < n ? x : kReplacement;
+        ++i;
+      }
+      continue;
+    }
+    if (x >= 0x20 && x < 0x80) {
+      CopyPrintableRun(src, n, dst, m, i, j);
+      continue;
+    }
+    if (x < 0x80) {
+      dst[j++] = IsPlain(x) ? x : kReplacement;
+      ++i;
+      continue;
+    }
+    const bool hasY = i + 1 < n;
+    const unsigned char y = hasY ? src[i + 1] : 0;
+    if (x == 0x8E && hasY && IsHalfWidthKana(y)) {
+      dst[j++] = y;
+      i += 2;
+      continue;
+    }
+    if (x == 0x8F && i + 2 < n && IsEucByte(y) && IsEucByte(src[i + 2])) {
+      // A JIS X 0212 character has no Shift_JIS form: one "?" for its three bytes.
+      dst[j++] = kReplacement;
+      i += 3;
+      continue;
+    }
+    dst[j++] = kReplacement;
+    ++i;
+  }
+  dst[j] = 0;
+  return 0;
+}

@@ -1,0 +1,83 @@
+// Reaches the fetcher's page scanner without a server: a site without a connection, blocks fed
+// by the test, the saved copy written to a file.
+#ifndef HARVO_TESTS_FETCH_FETCHER_PEER_H
+#define HARVO_TESTS_FETCH_FETCHER_PEER_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fetch/fetcher.h"
+#include "harvo.h"
+#include "platform/fs.h"
+#include "site/site.h"
+#include "support/temp_dir.h"
+
+class KtWdlFetcherTestPeer {
+ public:
+  explicit KtWdlFetcherTestPeer(KtWdlFetcher* fetcher) : f_(fetcher) {}
+  void Begin(const std::string& urlDirectory) {
+    f_->m_UrlDirectory = urlDirectory;
+    f_->ResetTokenizer();
+  }
+  int Feed(std::string_view text, hvfs::OutputFile* out, std::vector<std::string>* links) {
+    return f_->ScanBlock(text, out, links, 0);
+  }
+  int End(hvfs::OutputFile* out, std::vector<std::string>* links) {
+    return f_->ScanEnd(out, links, 0);
+  }
+  int TokenCapacity() const { return f_->m_TokenCapacity; }
+
+ private:
+  KtWdlFetcher* f_;
+};
+
+// What a scan of one page gives: the links the site accepted, in order, and the saved copy.
+struct ScanResult {
+  std::vector<std::string> links;
+  std::string saved;
+};
+
+// A site that accepts every link (all types) for the start URL http://host/, and its fetcher.
+class ScanFixture {
+ public:
+  explicit ScanFixture(const std::string& startUrl = "http://host/") {
+    job_.Url = startUrl;
+    job_.SaveFolder = dir_.path();
+    site_ = std::make_unique<KtWdlSite>(nullptr, &job_);
+    site_->SetAllTypes();
+    fetcher_ = std::make_unique<KtWdlFetcher>(nullptr, site_.get());
+  }
+  KtWdlSite& site() { return *site_; }
+
+  // Scans page as if it stood in urlDirectory, fed in blocks of the given sizes (repeated; the
+  // last size covers the rest).
+  ScanResult Scan(const std::string& page, const std::vector<size_t>& blocks,
+                  const std::string& urlDirectory = "/") {
+    site_->ClearUrls();
+    KtWdlFetcherTestPeer peer(fetcher_.get());
+    peer.Begin(urlDirectory);
+    std::string path = dir_ / "page.out";
+    hvfs::OutputFile out;
+    out.Open(path);
+    ScanResult result;
+    size_t at = 0, i = 0;
+    while (at < page.size()) {
+      size_t n = std::min(blocks[std::min(i++, blocks.size() - 1)], page.size() - at);
+      peer.Feed(std::string_view(page).substr(at, n), &out, &result.links);
+      at += n;
+    }
+    peer.End(&out, &result.links);
+    out.Commit(false, 0);
+    result.saved = ReadFileText(path);
+    return result;
+  }
+
+ private:
+  TempDir dir_;
+  HvrJobInfo job_;
+  std::unique_ptr<KtWdlSite> site_;
+  std::unique_ptr<KtWdlFetcher> fetcher_;
+};
+
+#endif  // HARVO_TESTS_FETCH_FETCHER_PEER_H
