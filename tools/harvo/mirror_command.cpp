@@ -74,6 +74,7 @@ int RunMirror(const MirrorOptions& options) {
   result.saved = jobs[0].saved;
   result.failed = jobs[0].failed;
   result.bytes = jobs[0].tracker.bytes();
+  result.unmeasured = jobs[0].tracker.unseen();
   result.error = job.Error;
   result.failedFiles = job.FailedFiles;
   HvrEnd(handle.address(), &job, index);

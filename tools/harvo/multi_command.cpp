@@ -113,6 +113,7 @@ int RunMulti(const MultiOptions& options) {
     result.saved = jobs[k].saved;
     result.failed = jobs[k].failed;
     result.bytes = jobs[k].tracker.bytes();
+    result.unmeasured = jobs[k].tracker.unseen();
     result.error = job.Error;
     result.failedFiles = job.FailedFiles;
   }

@@ -64,6 +64,7 @@ std::vector<FinishedFile> FileTracker::Finish(int32_t saved, int32_t failed) {
     FinishedFile unseen;
     unseen.unseenSaved = saved - savedAtStart_;
     unseen.unseenFailed = failed - failedAtStart_;
+    unseen_ += unseen.unseenSaved;
     finished.push_back(unseen);
   }
   savedAtStart_ = std::max(savedAtStart_, saved);
@@ -76,8 +77,9 @@ FinishedFile FileTracker::Close(int32_t saved, int32_t failed) {
   file.path = path_;
   int32_t savedDelta = std::max(0, saved - savedAtStart_);
   int32_t failedDelta = std::max(0, failed - failedAtStart_);
-  // With both counts grown, a file of which nothing arrived is taken as the failed one.
-  bool failedFirst = failedDelta > 0 && (savedDelta == 0 || (maxReceived_ == 0 && announced_ == 0));
+  // With both counts grown, a file without an announced length is taken as the failed one: a
+  // failed request clears the length (its byte count is the previous file's, so no help).
+  bool failedFirst = failedDelta > 0 && (savedDelta == 0 || announced_ == 0);
   if (failedFirst) {
     file.outcome = FinishedFile::Outcome::kFailed;
     --failedDelta;
@@ -88,10 +90,16 @@ FinishedFile FileTracker::Close(int32_t saved, int32_t failed) {
   file.unseenSaved = savedDelta;
   file.unseenFailed = failedDelta;
   // Saved in full unless a stop cut it short: the announced length is the better figure then,
-  // since the last poll usually saw only part of the body.
+  // since the last poll usually saw only part of the body. A failed request leaves the previous
+  // file's byte count in the queries, so a failed file is credited nothing.
   bool whole = file.outcome == FinishedFile::Outcome::kSaved && !stopped_;
-  file.bytes = whole ? std::max(announced_, maxReceived_) : maxReceived_;
+  if (file.outcome == FinishedFile::Outcome::kFailed) {
+    file.bytes = 0;
+  } else {
+    file.bytes = whole ? std::max(announced_, maxReceived_) : maxReceived_;
+  }
   finishedBytes_ += file.bytes;
+  unseen_ += file.unseenSaved;
   maxReceived_ = 0;
   savedAtStart_ = std::max(savedAtStart_, saved);
   failedAtStart_ = std::max(failedAtStart_, failed);

@@ -58,6 +58,8 @@ class FileTracker {
 
   // Bytes credited so far, the current file's received bytes included.
   int64_t bytes() const { return finishedBytes_ + (havePath_ ? maxReceived_ : 0); }
+  // Saved files that went by between two polls: their bytes are missing from bytes().
+  int32_t unseen() const { return unseen_; }
   const JobSample& last() const { return last_; }
 
  private:
@@ -72,6 +74,7 @@ class FileTracker {
   int32_t savedAtStart_ = 0;  // counts already given to earlier files
   int32_t failedAtStart_ = 0;
   int64_t finishedBytes_ = 0;
+  int32_t unseen_ = 0;
   bool stopped_ = false;
 };
 

@@ -73,7 +73,7 @@ std::string ProgressDisplay::Compose(const StatusInfo& status, double rate, size
   if (status.stopping) tail += " | stopping...";
 
   std::string site = EscapeForTerminal(status.site);
-  std::string path = EscapeForTerminal(status.path);
+  std::string path = status.path.empty() ? "(starting)" : EscapeForTerminal(status.path);
   std::string head = site.empty() ? std::string() : "[" + site + "] ";
   size_t fixed = DisplayColumns(head) + DisplayColumns(tail);
   if (fixed + 8 <= columns) return head + FitPathLeft(path, columns - fixed) + tail;

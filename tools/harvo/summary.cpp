@@ -16,9 +16,12 @@ std::string DisplayPath(const std::string& urlPath) {
   return EscapeForTerminal(urlPath.empty() || urlPath[0] != '/' ? "/" + urlPath : urlPath);
 }
 
-std::string BytesText(int64_t bytes) {
-  std::string text = "about " + FormatBytes(bytes);
+std::string BytesText(int64_t bytes, int64_t unmeasured) {
+  std::string text = (unmeasured > 0 ? "at least " : "about ") + FormatBytes(bytes);
   if (bytes >= 1024) text += " (" + GroupDigits(bytes) + " bytes)";
+  if (unmeasured > 0) {
+    text += "; " + Plural(unmeasured, "file") + " went by too fast to be measured";
+  }
   return text;
 }
 
@@ -56,7 +59,7 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
   std::fprintf(out, "  copy in:    %s\n", EscapeForTerminal(site.folder).c_str());
   std::fprintf(out, "  saved:      %s\n", Plural(site.saved, "file").c_str());
   std::fprintf(out, "  failed:     %s\n", Plural(site.failed, "file").c_str());
-  std::fprintf(out, "  received:   %s\n", BytesText(site.bytes).c_str());
+  std::fprintf(out, "  received:   %s\n", BytesText(site.bytes, site.unmeasured).c_str());
   if (site.seconds >= 0) std::fprintf(out, "  time:       %.1f s\n", site.seconds);
   if (site.error == 0) {
     std::fprintf(out, "  last error: none\n");
@@ -76,18 +79,20 @@ void PrintRunTotals(FILE* out, const std::vector<SiteResult>& sites, double seco
   int64_t saved = 0;
   int64_t failed = 0;
   int64_t bytes = 0;
+  int64_t unmeasured = 0;
   size_t failedSites = 0;
   for (const SiteResult& site : sites) {
     saved += site.saved;
     failed += site.failed;
     bytes += site.bytes;
+    unmeasured += site.unmeasured;
     if (SiteFailed(site)) ++failedSites;
   }
   std::fprintf(out, "%s (%s with failures): %s saved, %s failed, %s received in %.1f s\n",
                Plural(static_cast<int64_t>(sites.size()), "site").c_str(),
                GroupDigits(static_cast<int64_t>(failedSites)).c_str(),
                Plural(saved, "file").c_str(), Plural(failed, "file").c_str(),
-               BytesText(bytes).c_str(), seconds);
+               BytesText(bytes, unmeasured).c_str(), seconds);
 }
 
 void PrintStopNotice(FILE* out, int signal) {
