@@ -154,6 +154,25 @@ TEST(FileTracker, ReportsEachFileOnceWhenTheNextOneShows) {
   EXPECT_EQ(tracker.unseen(), 1);
 }
 
+TEST(FileTracker, LeavesASaveToANewFileThatArrivedWhole) {
+  FileTracker tracker;
+  tracker.Update(Sample("/", "index.html", 53, 53, 1, 0));
+  // a.html was requested, received and saved before the counts were read; a failed file went
+  // by in between.
+  auto done = tracker.Update(Sample("/", "a.html", 1007, 1007, 2, 1));
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].path, "/index.html");
+  EXPECT_EQ(done[0].outcome, FinishedFile::Outcome::kSaved);
+  EXPECT_EQ(done[0].unseenSaved, 0);
+  EXPECT_EQ(done[0].unseenFailed, 1);
+  done = tracker.Finish(2, 1);
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].path, "/a.html");
+  EXPECT_EQ(done[0].outcome, FinishedFile::Outcome::kSaved);
+  EXPECT_EQ(tracker.bytes(), 1060);
+  EXPECT_EQ(tracker.unseen(), 0);
+}
+
 TEST(FileTracker, TakesAFileWithoutAnnouncedLengthAsTheFailedOne) {
   FileTracker tracker;
   tracker.Update(Sample("/", "index.html", 700, 700, 0, 0));

@@ -13,7 +13,7 @@ const CLI::Validator kExtension(
       }
       return {};
     },
-    "EXT");
+    "", "extension");
 
 // The library opens a log only when the file name has an extension: a "." after the last "/"
 // that is not the path's first character.
@@ -26,7 +26,7 @@ const CLI::Validator kLogPath(
       }
       return {};
     },
-    "FILE");
+    "", "log path");
 
 }  // namespace
 
@@ -112,7 +112,9 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
                    "Further connect attempts after a failed one")
       ->type_name("N")
       ->check(CLI::Range(0, INT32_MAX));
-  command->add_option("--log", options->logFile, "Write the job's log to FILE")->check(kLogPath);
+  command->add_option("--log", options->logFile, "Write the job's log to FILE")
+      ->type_name("FILE")
+      ->check(kLogPath);
   command->add_flag("-q,--quiet", options->quiet, "Show no progress, only the summary");
 }
 

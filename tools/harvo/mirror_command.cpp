@@ -49,9 +49,13 @@ int RunMirror(const MirrorOptions& options) {
   if (job.SiteName.empty()) job.SiteName = ServerOf(options.url);
   int index = -1;
   if (HvrStart(handle.address(), &job, &index) != 0) {
+    // HvrStart writes its own code over the cause, which is then an unusable URL or a server
+    // that cannot be connected to.
+    const char* why = job.Error == HVR_ERR_FILE
+                          ? "the job could not be created; is it an http:// URL with a server?"
+                          : ErrorMeaning(job.Error);
     std::fprintf(stderr, "harvo: cannot start copying %s: %s (%s)\n",
-                 EscapeForTerminal(options.url).c_str(), ErrorHex(job.Error).c_str(),
-                 ErrorMeaning(job.Error));
+                 EscapeForTerminal(options.url).c_str(), why, ErrorHex(job.Error).c_str());
     // A job that reached the table is ended all the same, which frees its log.
     if (index >= 0) HvrEnd(handle.address(), &job, index);
     return kExitUsage;

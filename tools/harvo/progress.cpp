@@ -44,7 +44,11 @@ std::vector<FinishedFile> FileTracker::Update(const JobSample& sample) {
       maxReceived_ = sample.received;
       announced_ = std::max(announced_, sample.announced);
     } else {
-      if (havePath_) finished.push_back(Close(sample.saved, sample.failed));
+      // The counts are read after the names, so they may already include the new file when its
+      // body arrived in full at once; one save is then left to it rather than to its predecessor.
+      bool arrived = sample.announced > 0 && sample.received >= sample.announced;
+      int32_t reserve = arrived && sample.saved - savedAtStart_ >= 2 ? 1 : 0;
+      if (havePath_) finished.push_back(Close(sample.saved - reserve, sample.failed));
       havePath_ = true;
       path_ = path;
       announced_ = sample.announced;
