@@ -227,6 +227,12 @@ TEST(StatusLine, FitsTheTerminalByShorteningThePathFromTheFront) {
   EXPECT_EQ(line,
             "[site\\x1B] ...he/tree/page.html  2.0 KiB/4.0 KiB | 12 saved, 1 failed | 5.0 MiB");
   EXPECT_EQ(DisplayColumns(ProgressDisplay::Compose(status, 0, 20)), 20u);
+  status.stopping = true;
+  EXPECT_EQ(ProgressDisplay::Compose(status, 1024.0, 79),
+            "[site\\x1B] ...in/the/tree/page.html  12 saved, 1 failed | 5.0 MiB | stopping...");
+  status.path.clear();
+  EXPECT_EQ(ProgressDisplay::Compose(status, 0, 200),
+            "[site\\x1B] (starting)  2.0 KiB/4.0 KiB | 12 saved, 1 failed | 5.0 MiB | stopping...");
   EXPECT_EQ(FormatBytes(999), "999 B");
   EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
   EXPECT_EQ(FormatBytes(300 << 20), "300 MiB");

@@ -15,6 +15,9 @@ namespace {
 // does not jump with every poll.
 constexpr std::chrono::seconds kRateWindow{3};
 
+// The least of the current path worth showing.
+constexpr size_t kMinPathColumns = 16;
+
 std::string Format(const char* format, double value, const char* unit) {
   char buf[32];
   std::snprintf(buf, sizeof buf, format, value, unit);
@@ -68,17 +71,23 @@ std::string ProgressDisplay::Compose(const StatusInfo& status, double rate, size
   std::string counts = std::to_string(status.saved) + " saved";
   if (status.failed > 0) counts += ", " + std::to_string(status.failed) + " failed";
   std::string total = FormatBytes(status.bytes);
-  if (rate > 0) total += " at " + FormatBytes(static_cast<int64_t>(rate)) + "/s";
-  std::string tail = "  " + size + " | " + counts + " | " + total;
-  if (status.stopping) tail += " | stopping...";
+  if (status.stopping) {
+    total += " | stopping...";
+  } else if (rate > 0) {
+    total += " at " + FormatBytes(static_cast<int64_t>(rate)) + "/s";
+  }
 
   std::string site = EscapeForTerminal(status.site);
   std::string path = status.path.empty() ? "(starting)" : EscapeForTerminal(status.path);
   std::string head = site.empty() ? std::string() : "[" + site + "] ";
-  size_t fixed = DisplayColumns(head) + DisplayColumns(tail);
-  if (fixed + 8 <= columns) return head + FitPathLeft(path, columns - fixed) + tail;
-  // A narrow terminal: whatever fits of the whole line.
-  return std::string(FitColumns(head + path + tail, columns));
+  // On a narrow terminal the current file's size goes first, then the path is shortened; the
+  // counts and the total stay as long as anything does.
+  for (const std::string& tail :
+       {"  " + size + " | " + counts + " | " + total, "  " + counts + " | " + total}) {
+    size_t fixed = DisplayColumns(head) + DisplayColumns(tail);
+    if (fixed + kMinPathColumns <= columns) return head + FitPathLeft(path, columns - fixed) + tail;
+  }
+  return std::string(FitColumns(head + path + "  " + counts + " | " + total, columns));
 }
 
 void ProgressDisplay::Show(const StatusInfo& status) {
