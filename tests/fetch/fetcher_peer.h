@@ -10,6 +10,7 @@
 #include "fetch/fetcher.h"
 #include "harvo.h"
 #include "platform/fs.h"
+#include "job/session.h"
 #include "site/site.h"
 #include "support/temp_dir.h"
 
@@ -41,12 +42,19 @@ struct ScanResult {
 // A site that accepts every link (all types) for the start URL http://host/, and its fetcher.
 class ScanFixture {
  public:
-  explicit ScanFixture(const std::string& startUrl = "http://host/") {
+  // With a session the site has a connection to the start URL's server, and directory links
+  // cost their index requests; without one no index name is ever found.
+  explicit ScanFixture(const std::string& startUrl = "http://host/",
+                       KtWdlSession* session = nullptr) {
     job_.Url = startUrl;
     job_.SaveFolder = dir_.path();
-    site_ = std::make_unique<KtWdlSite>(nullptr, &job_);
+    site_ = std::make_unique<KtWdlSite>(session, &job_);
     site_->SetAllTypes();
-    fetcher_ = std::make_unique<KtWdlFetcher>(nullptr, site_.get());
+    fetcher_ = std::make_unique<KtWdlFetcher>(session, site_.get());
+  }
+  ~ScanFixture() {
+    fetcher_.reset();
+    site_.reset();
   }
   KtWdlSite& site() { return *site_; }
 

@@ -38,6 +38,15 @@ TestHandle::Outcome TestHandle::Run(HvrJobInfo* job, const std::string& logPath)
   return outcome;
 }
 
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 HvrJobInfo MakeJob(const std::string& url, const std::string& folder, bool allTypes) {
   HvrJobInfo job;
   job.SiteName = "test site";

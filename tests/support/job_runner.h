@@ -3,6 +3,7 @@
 #define HARVO_TESTS_SUPPORT_JOB_RUNNER_H
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ class TestHandle {
   HvrOpenInfo info_;
   KtWdlManager* handle_ = nullptr;
 };
+
+// Polls condition every few milliseconds until it holds; false when the limit passed first.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // A job record for url saving below folder, every type wanted unless told otherwise.
 HvrJobInfo MakeJob(const std::string& url, const std::string& folder, bool allTypes = true);

@@ -1,0 +1,180 @@
+// Whole sites: a fixture site served by nginx is copied, and the copy browses locally.
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "harvo.h"
+#include "platform/fs.h"
+#include "support/job_runner.h"
+#include "support/nginx_server.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ToEucJp(const std::string& utf8) {
+  iconv_t cd = iconv_open("EUC-JP", "UTF-8");
+  std::string out(utf8.size() * 2 + 8, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size(), outLeft = out.size();
+  char* o = out.data();
+  iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+// A small site with the forms of links a crawl meets. The absolute links name the server.
+void WriteFixtureSite(const std::string& root, const std::string& server) {
+  const std::string abs = "http://" + server;
+  auto page = [&](const std::string& path, const std::string& body) {
+    WriteFileText(root + path, "<html><body>\n" + body + "\n</body></html>\n");
+  };
+  const std::string gif = std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 13);
+  page("index.html",
+       "<body background=\"img/bg.gif\">\n"
+       "<a href=\"about.html\">About</a> <a href=\"docs/\">Docs</a>\n"
+       "<a href=\"" + abs + "/news/\">News</a>\n"
+       "<a href=\"http://other.invalid/x.html\">Elsewhere</a>\n"
+       "<!-- <a href=\"hidden.html\">hidden</a> -->\n"
+       "<img src=\"img/logo.gif\"> <a href=\"jp/euc.html\">Japanese</a>\n"
+       "<applet code=\"applets/Main.class\"></applet>\n"
+       "<a href=\"files/data.zip\">zip</a>");
+  page("about.html", "<a href=\"./index.html\">home</a> <img src=\"img/logo.gif\">\n"
+                     "<a href=\"" + abs + "/\">top</a>");
+  page("docs/index.html", "<a href=\"../about.html\">about</a> <a href=\"guide/\">guide</a>\n"
+                          "<a href=\"ref/a.html\">a</a> <a href=\"" + abs + "/docs/ref/b.html\">b</a>");
+  page("docs/guide/start.html", "<a href=\"../../index.html\">home</a> <a href=\"step2.html\">2</a>"
+                                "<img src=\"../../img/photo.jpg\">");
+  WriteFileText(root + "docs/guide/.htaccess", "DirectoryIndex start.html\n");
+  page("docs/guide/step2.html", "<a href=\"./\">guide</a> <a href=\"../\">docs</a>");
+  page("docs/ref/a.html", "<a href=\"b.html\">b</a> <a href=\"../../news/\">news</a>");
+  page("docs/ref/b.html", "<a href=\"a.html#top\">a</a> <a href=\"c.htm\">c</a>");
+  page("docs/ref/index.html", "<a href=\"a.html\">a</a>");
+  page("docs/ref/c.htm", "<a href=\"/absolute/path.html\">root-relative</a>");
+  page("news/index.htm", "<a href=\"2024/\">2024</a> <a href=\"../docs/ref/\">ref</a>");
+  page("news/2024/index.html", "<a href=\"../index.htm\">news</a> <img src=\"pic.gif\">");
+  page("jp/euc.html", ToEucJp("<p>日本語のページ</p><a href=\"../about.html\">戻る</a>"));
+  page("hidden.html", "never linked except from a comment");
+  for (const char* image : {"img/bg.gif", "img/logo.gif", "news/2024/pic.gif"}) {
+    WriteFileText(root + image, gif);
+  }
+  WriteFileText(root + "img/photo.jpg", "\xFF\xD8\xFF\xE0 jpeg");
+  WriteFileText(root + "applets/Main.class", "\xCA\xFE\xBA\xBE");
+  WriteFileText(root + "files/data.zip", "PK\x03\x04");
+}
+
+std::set<std::string> FilesBelow(const std::string& root) {
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).string());
+  }
+  return files;
+}
+
+// Every local link of every saved page must lead to a saved file, relative to the page; links
+// to files of an excluded type are left out.
+std::vector<std::string> BrokenLocalLinks(const std::string& site, const std::string& excluded) {
+  std::vector<std::string> broken;
+  const std::regex attribute(R"re((?:href|src|background|code)="([^"]*)")re", std::regex::icase);
+  for (const std::string& file : FilesBelow(site)) {
+    if (!file.ends_with(".html") && !file.ends_with(".htm")) continue;
+    std::string text = ReadFileText(site + file);
+    // Links inside comments are not links.
+    text = std::regex_replace(text, std::regex("<!--[^]*?-->"), "");
+    for (std::sregex_iterator it(text.begin(), text.end(), attribute), end; it != end; ++it) {
+      std::string link = (*it)[1];
+      if (link.find("://") != std::string::npos || link.starts_with("/")) continue;
+      link = link.substr(0, link.find('#'));
+      if (link.ends_with(excluded)) continue;
+      fs::path target = (fs::path(site + file).parent_path() / link).lexically_normal();
+      if (link.empty() || link.ends_with("/") || !fs::is_regular_file(target)) {
+        broken.push_back(file + " -> " + link);
+      }
+    }
+  }
+  return broken;
+}
+
+class SiteCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+    nginx_ = std::make_unique<NginxServer>(site_.path());
+    WriteFixtureSite(site_.path(), "127.0.0.1:" + std::to_string(nginx_->port()));
+  }
+  std::string Copy() const { return save_ / ("127.0.0.1/"); }
+
+  TempDir site_;
+  TempDir save_;
+  std::unique_ptr<NginxServer> nginx_;
+};
+
+TEST_F(SiteCopyTest, CopiesExactlyTheLinkedFilesAndTheCopyBrowsesLocally) {
+  HvrJobInfo job = MakeJob(nginx_->url("/"), save_.path(), true);
+  job.ExcludeTypes = {".zip"};
+  TestHandle handle;
+  auto outcome = handle.Run(&job);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_TRUE(outcome.failedFiles.empty()) << ::testing::PrintToString(outcome.failedFiles);
+  const std::set<std::string> expected = {
+      "index.html", "about.html", "docs/index.html", "docs/guide/start.html",
+      "docs/guide/step2.html", "docs/ref/a.html", "docs/ref/b.html", "docs/ref/c.htm", "docs/ref/index.html",
+      "news/index.htm", "news/2024/index.html", "jp/euc.html", "img/bg.gif", "img/logo.gif",
+      "img/photo.jpg", "news/2024/pic.gif", "applets/Main.class"};
+  EXPECT_EQ(FilesBelow(Copy()), expected);
+  EXPECT_EQ(outcome.restored, static_cast<int>(expected.size()));
+  EXPECT_EQ(BrokenLocalLinks(Copy(), ".zip"), std::vector<std::string>{});
+
+  // Saved files carry the server's time, images are byte for byte, the EUC-JP page is
+  // Shift_JIS now.
+  hvfs::FileInfo saved, original;
+  ASSERT_TRUE(hvfs::GetFileInfo(Copy() + "img/logo.gif", &saved));
+  ASSERT_TRUE(hvfs::GetFileInfo(site_ / "img/logo.gif", &original));
+  EXPECT_EQ(saved.time, original.time);
+  EXPECT_EQ(ReadFileText(Copy() + "img/logo.gif"), ReadFileText(site_ / "img/logo.gif"));
+  EXPECT_NE(ReadFileText(Copy() + "jp/euc.html").find("\x93\xfa\x96\x7b\x8c\xea"),  // 日本語
+            std::string::npos);
+}
+
+TEST_F(SiteCopyTest, LinkDepthZeroFetchesTheStartPageAndItsImagesOnly) {
+  HvrJobInfo job = MakeJob(nginx_->url("/"), save_.path(), false);
+  job.Types = {".gif"};
+  job.MaxLinkDepth = 0;
+  TestHandle handle;
+  handle.Run(&job);
+  EXPECT_EQ(FilesBelow(Copy()),
+            (std::set<std::string>{"index.html", "img/bg.gif", "img/logo.gif"}));
+}
+
+// A chain of pages, each linking to the next, deeper than any thread's stack would allow for
+// a recursive walk.
+TEST(DeepSiteTest, AChainOf100000PagesIsCopiedCompletely) {
+  constexpr int kPages = 100000;
+  ScriptedServer server;
+  server.SetHandler([](const ScriptedRequest& r) -> std::optional<ScriptedResponse> {
+    int n = 0;
+    if (std::sscanf(r.target.c_str(), "/chain/%d.html", &n) != 1) return std::nullopt;
+    std::string body = n + 1 < kPages ? "<a href=" + std::to_string(n + 1) + ".html>next</a>" : "end";
+    return ScriptedResponse::Ok(body).LastModified(1600000000);
+  });
+  TempDir save;
+  HvrJobInfo job = MakeJob(server.url("/chain/0.html"), save.path(), false);
+  job.MaxLinkDepth = -1;
+  TestHandle handle;
+  int index = -1;
+  ASSERT_EQ(handle.Start(&job, &index), 0);
+  EXPECT_TRUE(handle.WaitIdle(std::chrono::minutes(8)));
+  EXPECT_EQ(HvrGetDLRestoredNum(handle.get(), index), kPages);
+  EXPECT_EQ(HvrGetDLFailedNum(handle.get(), index), 0);
+  HvrEnd(handle.get(), &job, index);
+  EXPECT_EQ(ReadFileText(save / ("127.0.0.1/chain/" + std::to_string(kPages - 1) + ".html")), "end");
+}
+
+}  // namespace

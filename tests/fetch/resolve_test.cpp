@@ -1,0 +1,144 @@
+// Link resolution: which link values are followed, and how each is rewritten for the copy.
+#include <gtest/gtest.h>
+
+#include "fetch/fetcher_peer.h"
+#include "job/session.h"
+#include "support/scripted_server.h"
+
+namespace {
+
+using R = ScriptedResponse;
+using Links = std::vector<std::string>;
+
+class ResolveTest : public ::testing::Test {
+ protected:
+  ResolveTest() : session_("harvo-test", nullptr) {
+    // Every folder's index is index.html: no .htaccess, and index.html answers.
+    server_.SetHandler([](const ScriptedRequest& r) -> std::optional<R> {
+      if (r.target.ends_with("/index.html")) return R::Ok("index");
+      return std::nullopt;
+    });
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(server_.port()); }
+  std::string Http(const std::string& path) const { return "http://" + Host() + path; }
+
+  struct Resolved {
+    Links reported;
+    std::string value;
+  };
+  // Scans one anchor with the value on a page in pageDirectory, for the start path.
+  Resolved Resolve(const std::string& pageDirectory, const std::string& value,
+                   const std::string& startPath = "") {
+    ScanFixture fixture(Http("/" + startPath), &session_);
+    ScanResult result = fixture.Scan("<a href=\"" + value + "\">", {4096}, pageDirectory);
+    const std::string prefix = "<a href=\"", suffix = "\">";
+    EXPECT_TRUE(result.saved.starts_with(prefix) && result.saved.ends_with(suffix)) << result.saved;
+    std::string saved = result.saved.substr(prefix.size(),
+                                            result.saved.size() - prefix.size() - suffix.size());
+    return {result.links, saved};
+  }
+
+  ScriptedServer server_;
+  KtWdlSession session_;
+};
+
+TEST_F(ResolveTest, WorkedResults_ForTheRootAsStartPath) {
+  struct Row {
+    std::string page, link;
+    Links reported;
+    std::string value;
+  };
+  const std::string h = Http("");
+  const Row rows[] = {
+      {"/", h + "/dir/a.html", {"dir/a.html"}, "dir/a.html"},
+      {"dir/", h + "/dir/a.html", {"dir/a.html"}, "../dir/a.html"},
+      {"/", h + "/", {""}, "index.html"},
+      {"dir/", h + "/sub/", {"sub/"}, "../sub/index.html"},
+      {"dir/", "a.html", {"dir/a.html"}, "a.html"},
+      {"dir/", "sub/", {"dir/sub/"}, "sub/index.html"},
+      {"dir/sub/", "../b.html", {"dir/b.html"}, "../b.html"},
+      {"dir/sub/", "../../c.html", {"c.html"}, "../../c.html"},
+      {"dir/", "../../c.html", {}, "../../c.html"},
+      {"dir/sub/", "./d.html", {"dir/sub/d.html"}, "./d.html"},
+      {"dir/", "/abs/e.html", {}, "/abs/e.html"},
+      {"dir/", "http://elsewhere/x.html", {}, "http://elsewhere/x.html"},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve(row.page, row.link);
+    EXPECT_EQ(r.reported, row.reported) << row.page << " " << row.link;
+    EXPECT_EQ(r.value, row.value) << row.page << " " << row.link;
+  }
+}
+
+TEST_F(ResolveTest, StartDirectory_AdmitsItselfWithoutItsSlashAndNothingOutside) {
+  Resolved self = Resolve("dir/", Http("/dir/"), "dir/");
+  EXPECT_EQ(self.reported, Links{"dir/"});
+  EXPECT_EQ(self.value, "./index.html");
+  Resolved bare = Resolve("dir/", Http("/dir"), "dir/");
+  EXPECT_EQ(bare.reported, Links{"dir/"});
+  Resolved outside = Resolve("dir/", Http("/other.html"), "dir/");
+  EXPECT_TRUE(outside.reported.empty());
+  EXPECT_EQ(outside.value, Http("/other.html"));
+  // A start URL that names a file admits only what continues its text.
+  Resolved file = Resolve("dir/", Http("/dir/a.html"), "dir/index.html");
+  EXPECT_TRUE(file.reported.empty());
+  EXPECT_EQ(Resolve("dir/", "a.html", "dir/index.html").reported, Links{"dir/a.html"});
+}
+
+TEST_F(ResolveTest, SameServer_MeansSameHostAndPort) {
+  const std::string otherPort = "http://127.0.0.1:" + std::to_string(server_.port() + 1) + "/x.html";
+  const std::string longerPort = Http("") + "5/x.html";
+  const std::string longerHost = "http://127.0.0.10:" + std::to_string(server_.port()) + "/x.html";
+  for (const std::string& link : {otherPort, longerPort, longerHost,
+                                  std::string("http://127.0.0.1/x.html")}) {
+    Resolved r = Resolve("/", link);
+    EXPECT_TRUE(r.reported.empty()) << link;
+    EXPECT_EQ(r.value, link);
+  }
+}
+
+TEST_F(ResolveTest, SchemesMatchInAnyCase) {
+  for (const char* link : {"HTTPS://x/a.html", "MAILTO:me@x", "JavaScript:go()", "Ftp://x/",
+                           "FILE:///etc/passwd"}) {
+    Resolved r = Resolve("dir/", link);
+    EXPECT_TRUE(r.reported.empty()) << link;
+    EXPECT_EQ(r.value, link);
+  }
+  Resolved upper = Resolve("dir/", "HTTP://" + Host() + "/dir/a.html");
+  EXPECT_EQ(upper.reported, Links{"dir/a.html"});
+}
+
+TEST_F(ResolveTest, DotLinksAloneClimbOrStayAndGetTheIndexName) {
+  Resolved up = Resolve("dir/sub/", "../");
+  EXPECT_TRUE(up.reported.empty());
+  EXPECT_EQ(up.value, "../index.html");
+  Resolved here = Resolve("dir/sub/", "./");
+  EXPECT_EQ(here.reported, Links{"dir/sub/"});
+  EXPECT_EQ(here.value, "./index.html");
+  Resolved rootUp = Resolve("/", "../x.html");
+  EXPECT_EQ(rootUp.reported, Links{"x.html"});
+  Resolved dots = Resolve("dir/", "..");
+  EXPECT_TRUE(dots.reported.empty());
+  EXPECT_EQ(dots.value, "..");
+  // A value made only of blanks is emptied and names the page's own folder.
+  Resolved empty = Resolve("dir/", "  ");
+  EXPECT_EQ(empty.reported, Links{"dir/"});
+  EXPECT_EQ(empty.value, "index.html");
+}
+
+TEST_F(ResolveTest, DirectoryLinks_GetTheIndexNameOfTheFolderTheyName) {
+  server_.Set("/dir/sub/.htaccess", R::Ok("DirectoryIndex home.html\n"));
+  Resolved sub = Resolve("dir/", "sub/");
+  EXPECT_EQ(sub.value, "sub/home.html");
+  server_.Set("/dir/sub/.htaccess", R::Status(404));
+  server_.Set("/dir/sub/index.html", R::Status(404));
+  server_.Set("/dir/sub/index.htm", R::Ok("htm"));
+  size_t before = server_.requestCount();
+  Resolved htm = Resolve("dir/", "./sub/");
+  EXPECT_EQ(htm.value, "./sub/index.htm");
+  auto targets = server_.requestTargets();
+  EXPECT_EQ(std::vector<std::string>(targets.begin() + static_cast<long>(before), targets.end()),
+            (Links{"/dir/sub/.htaccess", "/dir/sub/index.html", "/dir/sub/index.htm"}));
+}
+
+}  // namespace

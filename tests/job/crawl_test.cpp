@@ -1,0 +1,146 @@
+// Jobs against the scripted server: requests, index names, status codes, saving and stamps.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "harvo.h"
+#include "platform/fs.h"
+#include "support/job_runner.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using R = ScriptedResponse;
+using Targets = std::vector<std::string>;
+
+constexpr int64_t kModified = 1700000000;  // 2023-11-14
+
+class CrawlTest : public ::testing::Test {
+ protected:
+  std::string SiteFolder() const { return dir_ / ("127.0.0.1/"); }
+  HvrJobInfo Job(const std::string& path, bool allTypes = true) {
+    return MakeJob(server_.url(path), dir_.path(), allTypes);
+  }
+  std::string Saved(const std::string& relative) const {
+    return ReadFileText(SiteFolder() + relative);
+  }
+  bool Exists(const std::string& relative) const {
+    struct stat st;
+    return stat((SiteFolder() + relative).c_str(), &st) == 0;
+  }
+  int64_t Stamp(const std::string& relative) const {
+    hvfs::FileInfo info;
+    return hvfs::GetFileInfo(SiteFolder() + relative, &info) ? info.time : -1;
+  }
+
+  ScriptedServer server_;
+  TempDir dir_;
+  TestHandle handle_;
+};
+
+TEST_F(CrawlTest, StartPage_IsSavedUnderTheServerFolderWithTheServersTime) {
+  server_.Set("/dir/page.html", R::Ok("<p>hello</p>").LastModified(kModified));
+  HvrJobInfo job = Job("/dir/page.html");
+  auto outcome = handle_.Run(&job);
+  EXPECT_EQ(outcome.start, 0);
+  EXPECT_TRUE(outcome.finished);
+  EXPECT_EQ(Saved("dir/page.html"), "<p>hello</p>");
+  EXPECT_EQ(Stamp("dir/page.html"), kModified);
+  EXPECT_EQ(outcome.restored, 1);
+  EXPECT_EQ(job.Error, 0);
+  EXPECT_EQ(job.LastModified, kModified);
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].version, "HTTP/1.0");
+  EXPECT_EQ(requests[0].Header("Accept"), "*/*,text/*");
+  EXPECT_EQ(requests[0].Header("User-Agent"), "harvo-test");
+}
+
+TEST_F(CrawlTest, IndexName_HtaccessNamesTheIndexWithoutProbes) {
+  server_.Set("/dir/.htaccess", R::Ok("Options None\nDirectoryIndex start.html\n"));
+  server_.Set("/dir/start.html", R::Ok("start"));
+  HvrJobInfo job = Job("/dir/");
+  handle_.Run(&job);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/dir/.htaccess", "/dir/start.html"}));
+  EXPECT_EQ(Saved("dir/start.html"), "start");
+}
+
+TEST_F(CrawlTest, IndexName_ProbesIndexHtmlThenIndexHtm) {
+  server_.Set("/dir/.htaccess", R::Status(403));
+  server_.Set("/dir/index.html", R::Status(404));
+  server_.Set("/dir/index.htm", R::Ok("htm"));
+  HvrJobInfo job = Job("/dir/");
+  handle_.Run(&job);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/dir/.htaccess", "/dir/index.html",
+                                               "/dir/index.htm", "/dir/index.htm"}));
+  EXPECT_EQ(Saved("dir/index.htm"), "htm");
+}
+
+TEST_F(CrawlTest, IndexName_TheRootAsksForSlashAndTheIndexName) {
+  server_.Set("/index.html", R::Ok("root"));
+  HvrJobInfo job = Job("/");
+  handle_.Run(&job);
+  EXPECT_EQ(server_.requestTargets(),
+            (Targets{"/.htaccess", "/index.html", "/index.html"}));
+  EXPECT_EQ(Saved("index.html"), "root");
+}
+
+TEST_F(CrawlTest, StatusCodes_AreReportedAndTheCrawlGoesOn) {
+  const std::string page =
+      "<a href=s400.html><a href=s404.html><a href=s405.html><a href=s500.html>"
+      "<a href=s503.html><a href=s410.html><a href=moved.html><a href=gone.html>"
+      "<a href=reset.html><a href=ok.html>";
+  server_.Set("/index.html", R::Ok(page).LastModified(kModified));
+  server_.Set("/s400.html", R::Status(400));
+  server_.Set("/s405.html", R::Status(405));
+  server_.Set("/s500.html", R::Status(500));
+  server_.Set("/s503.html", R::Status(503));
+  server_.Set("/s410.html", R::Status(410));
+  server_.Set("/moved.html", R::Status(301));  // no Location: not followed
+  server_.Redirect("/gone.html", "/ok2.html");
+  server_.Set("/ok2.html", R::Ok("two").LastModified(kModified));
+  server_.Set("/reset.html", R::Ok("x").ResetInHeaders());
+  server_.Set("/ok.html", R::Ok("ok").LastModified(kModified));
+  HvrJobInfo job = Job("/index.html");
+  std::string log = dir_ / "logs/job.log";
+  auto outcome = handle_.Run(&job, log);
+  EXPECT_EQ(Saved("ok.html"), "ok");
+  EXPECT_EQ(Saved("gone.html"), "two");  // a followed redirect is saved under the link's path
+  EXPECT_EQ(outcome.failedFiles, (Targets{"s400.html", "s404.html", "s405.html", "s500.html",
+                                          "s503.html", "s410.html", "moved.html", "reset.html"}));
+  EXPECT_EQ(outcome.failed, 8);
+  EXPECT_EQ(job.Error, HVR_ERR_FILE);
+  auto lines = ReadLogBody(log);
+  auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has("Error(80050000):s400.html"));
+  EXPECT_TRUE(has("Error(80060000):s404.html"));
+  EXPECT_TRUE(has("Error(80070000):s405.html"));
+  EXPECT_TRUE(has("Error(80080000):s500.html"));
+  EXPECT_TRUE(has("Error(80090000):s503.html"));
+  EXPECT_TRUE(has("Error(800a0000):s410.html"));
+  EXPECT_TRUE(has("Error(800a0000):moved.html"));
+  EXPECT_TRUE(has("Error(800a0000):reset.html"));
+  EXPECT_TRUE(has("Error(80010000):reset.html"));
+  EXPECT_TRUE(has("/index.html, " + std::to_string(page.size()) + ", 0"));
+  EXPECT_TRUE(has("/ok.html, 2, 1"));
+  EXPECT_TRUE(has("\tok.html"));
+}
+
+TEST_F(CrawlTest, MissingHeaders_AreReportedAndTheFileIsStillSaved) {
+  server_.Set("/a.html", R::Ok("body").NoContentLength().Close());
+  HvrJobInfo job = Job("/a.html");
+  std::string log = dir_ / "job.log";
+  int64_t before = time(nullptr);
+  handle_.Run(&job, log);
+  EXPECT_EQ(Saved("a.html"), "body");
+  EXPECT_GE(Stamp("a.html"), before);  // no Last-Modified: the current time
+  auto lines = ReadLogBody(log);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Error(80030000):a.html"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Error(80040000):a.html"), lines.end());
+  EXPECT_EQ(job.Error, HVR_ERR_NO_MODIFIED);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// Update modes, earlier copies, text-code conversion and the directory-depth limit.
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include "harvo.h"
+#include "platform/fs.h"
+#include "support/job_runner.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using R = ScriptedResponse;
+using Targets = std::vector<std::string>;
+
+constexpr int64_t kOld = 1600000000;
+constexpr int64_t kNew = 1700000000;
+
+std::string Iconv(const std::string& text, const char* to) {
+  iconv_t cd = iconv_open(to, "UTF-8");
+  std::string out(text.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  char* o = out.data();
+  size_t outLeft = out.size();
+  iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv(cd, nullptr, nullptr, &o, &outLeft);  // back to the initial shift state
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  std::string Site() const { return dir_ / "127.0.0.1/"; }
+  HvrJobInfo Job(const std::string& path, int32_t options = 0) {
+    HvrJobInfo job = MakeJob(server_.url(path), dir_.path());
+    job.Options = options;
+    return job;
+  }
+  // Puts an earlier copy into the save folder, stamped with time.
+  void Earlier(const std::string& relative, const std::string& content, int64_t time) {
+    WriteFileText(Site() + relative, content);
+    hvfs::SetFileTime(Site() + relative, time);
+  }
+  void Serve(const std::string& target, const std::string& body, int64_t time) {
+    server_.Set(target, R::Ok(body).LastModified(time));
+  }
+
+  ScriptedServer server_;
+  TempDir dir_;
+  TestHandle handle_;
+};
+
+TEST_F(UpdateTest, UpdateOnly_AnUnchangedStartPageIsRequestedOnly) {
+  Serve("/index.html", "<a href=a.html>", kOld);
+  Serve("/a.html", "a", kOld);
+  Earlier("index.html", "<a href=a.html>", kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_UPDATE_ONLY);
+  job.CompareFolder = dir_.path();
+  handle_.Run(&job);
+  EXPECT_EQ(server_.requestTargets(), Targets{"/index.html"});
+  EXPECT_EQ(job.Updated, 0);
+}
+
+TEST_F(UpdateTest, UpdateOnly_AChangedStartPageIsReceivedAndMarksTheJobUpdated) {
+  Serve("/index.html", "<a href=a.html>", kNew);
+  Serve("/a.html", "a", kOld);
+  Earlier("index.html", "<a href=a.html>", kOld);
+  Earlier("a.html", "a", kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_UPDATE_ONLY);
+  job.CompareFolder = dir_.path();
+  handle_.Run(&job);
+  // a.html is compared with the copy in the save folder and is unchanged: not received.
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/index.html", "/a.html"}));
+  EXPECT_EQ(job.Updated, 1);
+  hvfs::FileInfo info;
+  ASSERT_TRUE(hvfs::GetFileInfo(Site() + "index.html", &info));
+  EXPECT_EQ(info.time, kNew);
+}
+
+TEST_F(UpdateTest, UpdateNonHtml_ReceivesUnchangedPagesButNotUnchangedImages) {
+  Serve("/index.html", "<img src=a.gif><img src=b.gif>", kOld);
+  Serve("/a.gif", "GIF-a", kOld);
+  Serve("/b.gif", "GIF-b2", kNew);
+  Earlier("index.html", "<img src=a.gif><img src=b.gif>", kOld);
+  Earlier("a.gif", "OLD-a", kOld);  // same size and time: unchanged
+  Earlier("b.gif", "OLD-b", kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_UPDATE_NONHTML);
+  job.CompareFolder = dir_.path();
+  handle_.Run(&job);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/index.html", "/a.gif", "/b.gif"}));
+  EXPECT_EQ(ReadFileText(Site() + "a.gif"), "OLD-a");
+  EXPECT_EQ(ReadFileText(Site() + "b.gif"), "GIF-b2");
+}
+
+TEST_F(UpdateTest, CheckOnly_RequestsTheStartPageAndWritesNothing) {
+  Serve("/dir/index.html", "<a href=a.html>", kOld);
+  HvrJobInfo job = Job("/dir/index.html", HVR_OPT_CHECK_ONLY);
+  auto outcome = handle_.Run(&job);
+  EXPECT_EQ(server_.requestTargets(), Targets{"/dir/index.html"});
+  hvfs::FileInfo info;
+  EXPECT_FALSE(hvfs::GetFileInfo(dir_ / "127.0.0.1", &info));
+  EXPECT_EQ(outcome.restored, 0);
+  EXPECT_EQ(job.LastModified, kOld);
+}
+
+TEST_F(UpdateTest, JapanesePages_AreSavedAsShiftJisUnlessKeptAsReceived) {
+  const std::string text = "<p>日本語のページです。漢字とかなを含みます。</p>\n";
+  const std::string sjis = Iconv(text, "SHIFT_JIS");
+  Serve("/euc.html", Iconv(text, "EUC-JP"), kOld);
+  Serve("/jis.html", Iconv(text, "ISO-2022-JP"), kOld);
+  Serve("/index.html", "<a href=euc.html><a href=jis.html><a href=bin.gif>", kOld);
+  const std::string binary = Iconv(text, "EUC-JP") + std::string("\0\x1b$B\n", 5);
+  Serve("/bin.gif", binary, kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_RAW_HTML);
+  job.BufferSize = 7;  // every block converted on its own
+  handle_.Run(&job);
+  // Block boundaries may cut a pair; a cut pair is written as "?" and the rest converts.
+  std::string euc = ReadFileText(Site() + "euc.html");
+  EXPECT_EQ(euc.size(), sjis.size());
+  HvrJobInfo whole = Job("/index.html", HVR_OPT_RAW_HTML);
+  TempDir other;
+  whole.SaveFolder = other.path();
+  whole.BufferSize = 65536;
+  TestHandle second;
+  second.Run(&whole);
+  EXPECT_EQ(ReadFileText(other / "127.0.0.1/euc.html"), sjis);
+  EXPECT_EQ(ReadFileText(other / "127.0.0.1/jis.html"), sjis);
+  EXPECT_EQ(ReadFileText(other / "127.0.0.1/bin.gif"), binary);  // other files never convert
+
+  HvrJobInfo keep = Job("/index.html", HVR_OPT_RAW_HTML | HVR_OPT_KEEP_CODE);
+  TempDir third;
+  keep.SaveFolder = third.path();
+  TestHandle handle3;
+  handle3.Run(&keep);
+  EXPECT_EQ(ReadFileText(third / "127.0.0.1/euc.html"), Iconv(text, "EUC-JP"));
+  EXPECT_EQ(ReadFileText(third / "127.0.0.1/jis.html"), Iconv(text, "ISO-2022-JP"));
+}
+
+TEST_F(UpdateTest, MaxDirDepth_ZeroRefusesTheRootAndOneAllowsOnlyRootFiles) {
+  Serve("/index.html", "<a href=a.html><a href=dir/b.html>", kOld);
+  Serve("/a.html", "a", kOld);
+  Serve("/dir/b.html", "b", kOld);
+  HvrJobInfo zero = Job("/index.html");
+  zero.MaxDirDepth = 0;
+  auto outcome = handle_.Run(&zero);
+  EXPECT_EQ(server_.requestCount(), 0u);
+  EXPECT_EQ(zero.Error, HVR_ERR_FILE);
+
+  HvrJobInfo one = Job("/index.html");
+  one.MaxDirDepth = 1;
+  TestHandle handle;
+  outcome = handle.Run(&one);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/index.html", "/a.html"}));
+  EXPECT_EQ(outcome.restored, 2);
+}
+
+TEST_F(UpdateTest, TransportFailureMidBody_KeepsTheEarlierCopy) {
+  Serve("/index.html", "<img src=big.gif>", kOld);
+  server_.Set("/big.gif", R::Ok(std::string(100000, 'n')).LastModified(kNew).ResetAfter(50000));
+  Earlier("big.gif", "earlier copy", kOld);
+  HvrJobInfo job = Job("/index.html");
+  auto outcome = handle_.Run(&job);
+  EXPECT_EQ(ReadFileText(Site() + "big.gif"), "earlier copy");
+  EXPECT_EQ(outcome.failedFiles, Targets{"big.gif"});
+  // No temporary file is left behind.
+  int files = 0;
+  hvfs::FileInfo info;
+  for (const char* name : {"index.html", "big.gif"}) files += hvfs::GetFileInfo(Site() + name, &info);
+  EXPECT_EQ(files, 2);
+  EXPECT_FALSE(hvfs::FindFirstFile(Site() + ".big.gif.hvtmp-*"));
+}
+
+}  // namespace
