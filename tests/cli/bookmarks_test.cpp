@@ -151,6 +151,19 @@ TEST_F(BookmarksTest, MultiCopiesTheChosenSitesOneAfterTheOther) {
       << r.out;
 }
 
+TEST_F(BookmarksTest, MultiThatCannotStartSaysWhichEntryAndEndsWithStatusTwo) {
+  ScriptedServer server;
+  NetscapeFile("ns.htm", {"<DT><A HREF=\"" + server.url("/a/") + "\">A</A>",
+                          "<DT><A HREF=\"http://\">No server</A>",
+                          "<DT><A HREF=\"" + server.url("/c/") + "\">C</A>"});
+  ChildResult r = Run({"multi", "--netscape", "ns.htm", "--all", "-o", "out"});
+  EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("cannot start the multi-site run"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2. http://: 0x80000300"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("3. "), std::string::npos) << r.err;  // never got as far as this one
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
 TEST_F(BookmarksTest, MultiStopsEverySiteOnCtrlC) {
   ScriptedServer server;
   server.Set("/a/start.html", ScriptedResponse::Ok("<a href=\"slow.html\">slow</a>"));

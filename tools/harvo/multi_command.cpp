@@ -16,9 +16,16 @@ namespace {
 // Why the run could not start, entry by entry.
 void ReportStartFailure(const HvrLinkArray* links, const std::vector<size_t>& chosen) {
   std::fprintf(stderr, "harvo: cannot start the multi-site run\n");
+  // The library also marks the array's last entry with HVR_ERR_FILE, whichever entry failed;
+  // that mark is left out when an entry shows its own cause.
+  bool ownCause = false;
+  for (size_t i : chosen) {
+    int32_t error = (*links)[i]->Job.Error;
+    ownCause = ownCause || (error != 0 && error != HVR_ERR_FILE);
+  }
   for (size_t i : chosen) {
     const HvrJobInfo& job = (*links)[i]->Job;
-    if (job.Error == 0) continue;
+    if (job.Error == 0 || (ownCause && job.Error == HVR_ERR_FILE)) continue;
     std::fprintf(stderr, "  %zu. %s: %s (%s)\n", i + 1, EscapeForTerminal(job.Url).c_str(),
                  ErrorHex(job.Error).c_str(), ErrorMeaning(job.Error));
   }
@@ -84,6 +91,9 @@ int RunMulti(const MultiOptions& options) {
   FillJobInfo(options.job, &templ);
   if (HvrMultiStart(handle.address(), &templ, links.address()) != 0) {
     ReportStartFailure(links.get(), chosen);
+    // The jobs created before the failing one stay in the table, never started: ending them
+    // frees them and the logs of every chosen entry.
+    HvrMultiEnd(handle.address(), links.address());
     return kExitUsage;
   }
   watcher.Arm([&handle] { HvrMultiStop(handle.address()); });
