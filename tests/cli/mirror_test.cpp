@@ -79,6 +79,16 @@ TEST_F(MirrorTest, FailedFileGivesStatusOneAndIsNamed) {
   EXPECT_TRUE(fs::is_regular_file(Saved("ok.html")));
 }
 
+TEST_F(MirrorTest, LogThatCannotBeOpenedIsReportedAndTheJobRunsOn) {
+  ScriptedServer server;
+  server.Set("/index.html", ScriptedResponse::Ok("<p>one page</p>"));
+  WriteFileText(work_ / "blocker", "a file where the log's folder should be");
+  ChildResult r = Harvo({"mirror", server.url("/"), "-o", "out", "--log", "blocker/job.log"});
+  EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("cannot open the log file blocker/job.log"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(Saved("index.html")));
+}
+
 TEST_F(MirrorTest, StartPageThatFailsGivesStatusOne) {
   ScriptedServer server;  // nothing but 404
   ChildResult r = Harvo({"mirror", server.url("/dir/start.html"), "-o", "out", "--quiet"});

@@ -1,6 +1,11 @@
 #include "job_options.h"
 
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
+
+#include "text_escape.h"
 
 namespace {
 
@@ -149,4 +154,12 @@ void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open) {
   open->Proxy = options.proxy;
   open->ConnectTimeout = options.connectTimeout;
   open->ConnectRetries = options.connectRetries;
+}
+
+void StartJobLog(HvrJobInfo* job, const std::string& path) {
+  HvrLogStart(job, path.c_str());
+  if (access(path.c_str(), F_OK) != 0) {
+    std::fprintf(stderr, "harvo: cannot open the log file %s; the job runs without it\n",
+                 EscapeForTerminal(path).c_str());
+  }
 }

@@ -48,6 +48,10 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job);
 // The session's settings from the options.
 void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open);
 
+// Opens the job's log at path (right after the job started) and warns when no file came of it:
+// the library drops the job's lines silently then.
+void StartJobLog(HvrJobInfo* job, const std::string& path);
+
 // ".gif" for "gif" or ".gif"; the library compares extensions with their leading dot.
 std::string NormalizeExtension(const std::string& text);
 

@@ -62,7 +62,7 @@ int RunMirror(const MirrorOptions& options) {
   }
   // The record pointer is passed though HvrStop reads neither it nor the index.
   watcher.Arm([&handle, &job, index] { HvrStop(handle.address(), &job, index); });
-  if (!options.job.logFile.empty()) HvrLogStart(&job, options.job.logFile.c_str());
+  if (!options.job.logFile.empty()) StartJobLog(&job, options.job.logFile);
 
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
   std::vector<WatchedJob> jobs(1);

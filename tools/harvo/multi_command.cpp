@@ -106,7 +106,7 @@ int RunMulti(const MultiOptions& options) {
     jobs[k].label = std::to_string(k + 1) + "/" + std::to_string(chosen.size()) + " " +
                     (job.SiteName.empty() ? job.Url : job.SiteName);
     if (!options.job.logFile.empty()) {
-      HvrLogStart(&job, NumberedLogPath(options.job.logFile, chosen[k] + 1).c_str());
+      StartJobLog(&job, NumberedLogPath(options.job.logFile, chosen[k] + 1));
     }
   }
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
