@@ -4,10 +4,10 @@
 
 std::string JobSample::CurrentPath() const {
   if (directory.empty() && fileName.empty()) return {};
+  // The library's directories have no leading "/" ("dir/"), except the root's, which is "/".
   std::string path = directory == "/" ? std::string() : directory;
   path += fileName;
-  if (path.empty() || path[0] != '/') path.insert(0, "/");
-  return path;
+  return !path.empty() && path[0] == '/' ? path : "/" + path;
 }
 
 bool JobSample::Started() const {
