@@ -115,6 +115,7 @@ TEST_F(ProgressTest, LongTexts_AreCutToTheBufferSize) {
   HvrJobInfo job = Job("/slow.gif", name);
   int index = -1;
   ASSERT_EQ(handle_.Start(&job, &index), 0);
+  ASSERT_TRUE(WaitFor([&] { return HvrGetDLRestoredSize(h(), index) > 0; }));
   Buffer site;
   std::memset(site.text, 'Z', sizeof(site.text));
   ASSERT_EQ(HvrGetDLSiteName(h(), index, site.text), 0);
