@@ -4,7 +4,7 @@
 #include <iconv.h>
 
 #include <filesystem>
-#include <regex>
+#include <cstring>
 #include <set>
 
 #include "harvo.h"
@@ -78,18 +78,29 @@ std::set<std::string> FilesBelow(const std::string& root) {
   return files;
 }
 
+// The quoted values of the link attributes of a page, outside comments.
+std::vector<std::string> LinkValues(std::string text) {
+  for (size_t open; (open = text.find("<!--")) != std::string::npos;) {
+    size_t close = text.find("-->", open);
+    text.erase(open, close == std::string::npos ? std::string::npos : close + 3 - open);
+  }
+  std::vector<std::string> values;
+  for (const char* name : {"href=\"", "src=\"", "background=\"", "code=\""}) {
+    for (size_t at = 0; (at = text.find(name, at)) != std::string::npos;) {
+      at += std::strlen(name);
+      values.push_back(text.substr(at, text.find('"', at) - at));
+    }
+  }
+  return values;
+}
+
 // Every local link of every saved page must lead to a saved file, relative to the page; links
 // to files of an excluded type are left out.
 std::vector<std::string> BrokenLocalLinks(const std::string& site, const std::string& excluded) {
   std::vector<std::string> broken;
-  const std::regex attribute(R"re((?:href|src|background|code)="([^"]*)")re", std::regex::icase);
   for (const std::string& file : FilesBelow(site)) {
     if (!file.ends_with(".html") && !file.ends_with(".htm")) continue;
-    std::string text = ReadFileText(site + file);
-    // Links inside comments are not links.
-    text = std::regex_replace(text, std::regex("<!--[^]*?-->"), "");
-    for (std::sregex_iterator it(text.begin(), text.end(), attribute), end; it != end; ++it) {
-      std::string link = (*it)[1];
+    for (std::string link : LinkValues(ReadFileText(site + file))) {
       if (link.find("://") != std::string::npos || link.starts_with("/")) continue;
       link = link.substr(0, link.find('#'));
       if (link.ends_with(excluded)) continue;

@@ -195,8 +195,9 @@ TEST(KtWdlLog, LinesStayWholeWhileTheHostReopensDuringWrites) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (int k = 0; k < kCycles; ++k) {
     log.Open((tmp / ("run" + std::to_string(k) + ".log")).c_str());
-    // Keep the file open until the worker has put lines into it.
-    const int target = written.load() + 3;
+    // Keep the file open until the worker has put lines into it. The count may still lack one
+    // line that went into the previous file, hence one more than the three wanted here.
+    const int target = written.load() + 4;
     while (written.load() < target && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::yield();
     }
