@@ -95,6 +95,7 @@ TEST_F(MirrorTest, StartPageThatFailsGivesStatusOne) {
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out, "saved:      0 files")) << r.out;
   EXPECT_TRUE(Contains(r.out, "last error: 0x80010000")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "the start page could not be copied")) << r.out;
 }
 
 TEST_F(MirrorTest, ControlCharactersFromTheServerAreEscaped) {

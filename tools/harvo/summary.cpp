@@ -67,6 +67,11 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
     std::fprintf(out, "  last error: %s (%s)\n", ErrorHex(site.error).c_str(),
                  ErrorMeaning(site.error));
   }
+  // A start page that fails is not counted among the failed files (it was never listed), so
+  // the summary says it in words.
+  if (site.saved == 0 && site.failed == 0 && IsFailureCode(site.error)) {
+    std::fprintf(out, "  the start page could not be copied\n");
+  }
   if (!site.failedFiles.empty()) {
     std::fprintf(out, "  failed files:\n");
     for (const std::string& path : site.failedFiles) {
