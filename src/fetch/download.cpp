@@ -121,7 +121,10 @@ int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
   while (pending > 0) {
     if (NextToken(&cursor, &pending, out) == 1) {
       ProcessToken(links, depth);
-      if (out != nullptr && !out->Write(m_Token.data(), m_Token.size())) return -1;
+      if (out != nullptr) {
+        RelabelCharset();
+        if (!out->Write(m_Token.data(), m_Token.size())) return -1;
+      }
     }
     if (IsStopping()) return 1;
   }
@@ -133,8 +136,16 @@ int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links
   if (m_TokenLength == 0) return 0;
   FinishToken();
   ProcessToken(links, depth);
-  if (out != nullptr && !out->Write(m_Token.data(), m_Token.size())) return -1;
+  if (out != nullptr) {
+    RelabelCharset();
+    if (!out->Write(m_Token.data(), m_Token.size())) return -1;
+  }
   return 0;
+}
+
+bool KtWdlFetcher::IsConverted() const {
+  return (m_KanjiCode == KANJI_EUC || m_KanjiCode == KANJI_JIS) &&
+         m_Site->HasOption(HVR_OPT_KEEP_CODE) == 0;
 }
 
 bool KtWdlFetcher::IsStopping() const {
@@ -144,7 +155,11 @@ bool KtWdlFetcher::IsStopping() const {
 std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {
   const auto* text = reinterpret_cast<const char*>(data);
   if (m_Site->HasOption(HVR_OPT_KEEP_CODE) == 1) return {text, size};
-  if (m_KanjiCode == KANJI_UNDECIDED) m_KanjiCode = DetectKanjiCode(data, size);
+  if (m_KanjiCode == KANJI_UNDECIDED) {
+    m_KanjiCode = DetectKanjiCode(data, size);
+    // UTF-8 text passes for EUC-JP in the detection; converting it would destroy it.
+    if (m_KanjiCode == KANJI_EUC && IsUtf8Text(data, size)) m_KanjiCode = kKanjiUtf8;
+  }
   unsigned char* converted = m_ConvertBuffer.data();
   if (m_KanjiCode == KANJI_EUC) {
     EucToSjis(data, size, converted, size);

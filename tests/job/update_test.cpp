@@ -174,3 +174,39 @@ TEST_F(UpdateTest, TransportFailureMidBody_KeepsTheEarlierCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+class TextCodeTest : public UpdateTest {};
+
+TEST_F(TextCodeTest, Utf8PagesAreNotTakenForEucJp) {
+  const std::string page = "<p>Café, naïve, 日本語 — ¿qué?</p><a href=\"é.html\">x</a>";
+  server_.Set("/index.html", R::Ok(page).LastModified(kOld));
+  HvrJobInfo job = Job("/index.html", HVR_OPT_RAW_HTML);
+  handle_.Run(&job);
+  EXPECT_EQ(ReadFileText(Site() + "index.html"), page);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/index.html", "/%C3%A9.html"}));
+}
+
+TEST_F(TextCodeTest, ConvertedPagesDeclareShiftJis) {
+  const std::string head =
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
+      "<meta charset=\"euc-jp\"><!-- charset=EUC-JP --></head>";
+  const std::string text = head + "<body>日本語 charset=EUC-JP</body></html>";
+  server_.Set("/euc.html", R::Ok(Iconv(text, "EUC-JP")).LastModified(kOld));
+  server_.Set("/jis.html", R::Ok(Iconv(text, "ISO-2022-JP")).LastModified(kOld));
+  server_.Set("/index.html", R::Ok("<a href=euc.html><a href=jis.html>").LastModified(kOld));
+  HvrJobInfo job = Job("/index.html");
+  handle_.Run(&job);
+  // Blanks between quotes go, as in any rewritten page; the label inside the comment and in
+  // the text stays.
+  const std::string expected = Iconv(
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\">"
+      "<meta charset=\"Shift_JIS\"><!-- charset=EUC-JP --></head>"
+      "<body>日本語 charset=EUC-JP</body></html>",
+      "SHIFT_JIS");
+  EXPECT_EQ(ReadFileText(Site() + "euc.html"), expected);
+  EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
+}
+
+}  // namespace
