@@ -130,6 +130,8 @@ class HvrLinkArray {
 };
 
 // Handle lifecycle. HvrClose is also called after a failed HvrOpen; reserved must be non-null.
+// Jobs that were not ended are stopped, waited for and ended with the handle (their records'
+// logs are deleted; their other result fields stay).
 HVR_API int HvrOpen(KtWdlManager** handle, HvrOpenInfo* info);
 HVR_API int HvrClose(KtWdlManager** handle, void* reserved);
 

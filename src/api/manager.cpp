@@ -2,6 +2,7 @@
 
 #include "fetch/fetcher.h"
 #include "job/crawl_thread.h"
+#include "job/log.h"
 #include "job/session.h"
 #include "platform/thread.h"
 #include "site/site.h"
@@ -39,6 +40,14 @@ void KtWdlManager::CloseSession() {
   if (IsRunning(-1) == 1) {
     RequestStop();
     WaitWhileRunning();
+  }
+  // The records of jobs that were never ended are ended here: their log objects would
+  // otherwise be lost with the handle.
+  for (KtWdlJob* job : m_Jobs) {
+    if (job == nullptr) continue;
+    HvrJobInfo* record = job->Site->GetJob();
+    delete record->Log;
+    record->Log = nullptr;
   }
   if (!m_Jobs.empty()) EndJob(-1);
   for (KtWdlJob* job : m_Jobs) delete job;

@@ -137,9 +137,16 @@ int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links
 }
 
 bool KtWdlFetcher::WriteToken(hvfs::OutputFile* out) {
+  if (out == nullptr) return true;
+  RelabelCharset();
   // An overlong token was written while it arrived.
-  if (out == nullptr || m_TokenOverlong) return true;
+  if (m_TokenOverlong) return true;
   return out->Write(m_Token.data(), m_Token.size());
+}
+
+bool KtWdlFetcher::IsConverted() const {
+  return (m_KanjiCode == KANJI_EUC || m_KanjiCode == KANJI_JIS) &&
+         m_Site->HasOption(HVR_OPT_KEEP_CODE) == 0;
 }
 
 bool KtWdlFetcher::IsStopping() const {
@@ -149,7 +156,11 @@ bool KtWdlFetcher::IsStopping() const {
 std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {
   const auto* text = reinterpret_cast<const char*>(data);
   if (m_Site->HasOption(HVR_OPT_KEEP_CODE) == 1) return {text, size};
-  if (m_KanjiCode == KANJI_UNDECIDED) m_KanjiCode = DetectKanjiCode(data, size);
+  if (m_KanjiCode == KANJI_UNDECIDED) {
+    m_KanjiCode = DetectKanjiCode(data, size);
+    // UTF-8 text passes for EUC-JP in the detection; converting it would destroy it.
+    if (m_KanjiCode == KANJI_EUC && IsUtf8Text(data, size)) m_KanjiCode = kKanjiUtf8;
+  }
   unsigned char* converted = m_ConvertBuffer.data();
   if (m_KanjiCode == KANJI_EUC) {
     EucToSjis(data, size, converted, size);

@@ -135,6 +135,13 @@ class KtWdlFetcher {
   int64_t m_LocalSize = 0;
   int64_t m_LocalTime = 0;
 
+  // The page's text code: a detection result, or kKanjiUtf8 for UTF-8 text kept as received.
+  static constexpr int kKanjiUtf8 = 100;
+  bool IsConverted() const;
+  // In a converted page, a declared charset of EUC-JP or ISO-2022-JP becomes Shift_JIS.
+  void RelabelCharset();
+  int m_CharsetState = 0;
+
   // Receive and conversion buffers, kept between files.
   std::vector<unsigned char> m_ReceiveBuffer;
   std::vector<unsigned char> m_ConvertBuffer;

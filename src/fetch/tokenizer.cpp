@@ -49,6 +49,7 @@ void KtWdlFetcher::WriteSpaceRun(const char* begin, const char* end, hvfs::Outpu
 }
 
 void KtWdlFetcher::ResetTokenizer() {
+  m_CharsetState = 0;
   m_TokenCapacity = kTokenStep;
   m_InToken = m_TokenLength = m_InTag = m_InQuote = m_AttributePending = 0;
   m_AfterEquals = m_InComment = m_AfterOpen = m_CommentEndSeen = 0;
@@ -202,4 +203,32 @@ int KtWdlFetcher::ProcessToken(std::vector<std::string>* links, int depth) {
     m_AttributePending = 0;
   }
   return 0;
+}
+
+// The label follows "charset", "=" and possibly a quote, inside a tag:
+//   <meta http-equiv="Content-Type" content="text/html; charset=EUC-JP">, <meta charset="euc-jp">
+void KtWdlFetcher::RelabelCharset() {
+  enum { kNone = 0, kName = 1, kEquals = 2 };
+  const std::string& t = m_Token;
+  auto endsWithCharset = [&] {
+    return t.size() >= 7 && cp932::EqualsNoCase(std::string_view(t).substr(t.size() - 7), "charset");
+  };
+  if (!IsConverted() || m_InComment || !m_InTag) {
+    m_CharsetState = kNone;
+    return;
+  }
+  switch (m_CharsetState) {
+    case kName:
+      m_CharsetState = t == "=" ? kEquals : (endsWithCharset() ? kName : kNone);
+      return;
+    case kEquals:
+      if (t == "\"" || t == "'") return;
+      for (const char* label : {"euc-jp", "x-euc-jp", "eucjp", "iso-2022-jp", "csiso2022jp"}) {
+        if (cp932::EqualsNoCase(t, label)) m_Token = "Shift_JIS";
+      }
+      m_CharsetState = kNone;
+      return;
+    default:
+      m_CharsetState = endsWithCharset() ? kName : kNone;
+  }
 }

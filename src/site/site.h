@@ -96,6 +96,7 @@ class KtWdlSite {
   void lock() { m_Lock.lock(); }
   void unlock() { m_Lock.unlock(); }
 
+  HvrJobInfo* GetJob() const { return m_Job; }
   // Result fields of the job record that the fetcher writes.
   void SetJobLastModified(int32_t time);
   void SetJobUpdated();

@@ -269,3 +269,41 @@ int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
   dst[j] = 0;
   return 0;
 }
+
+bool IsUtf8Text(const unsigned char* buf, unsigned len) {
+  if (buf == nullptr) return false;
+  bool multiByte = false;
+  size_t i = 0;
+  while (i < len) {
+    const unsigned char x = buf[i];
+    if (x < 0x80) {
+      ++i;
+      continue;
+    }
+    // Lead byte: its sequence length and the range allowed for the byte after it (no overlong
+    // forms, no surrogates, nothing above U+10FFFF).
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (x >= 0xC2 && x <= 0xDF) {
+      length = 2;
+    } else if (x >= 0xE0 && x <= 0xEF) {
+      length = 3;
+      if (x == 0xE0) low = 0xA0;
+      if (x == 0xED) high = 0x9F;
+    } else if (x >= 0xF0 && x <= 0xF4) {
+      length = 4;
+      if (x == 0xF0) low = 0x90;
+      if (x == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    for (size_t k = 1; k < length; ++k) {
+      if (i + k >= len) return true;  // a sequence cut by the end of the block
+      const unsigned char c = buf[i + k];
+      if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF)) return false;
+    }
+    multiByte = true;
+    i += length;
+  }
+  return multiByte;
+}

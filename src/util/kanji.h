@@ -20,6 +20,11 @@ int DetectKanjiCode(const unsigned char* buf, unsigned len);
 int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen);
 int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen);
 
+// True when the block holds at least one multi-byte UTF-8 sequence and every byte of 0x80 or
+// above belongs to a well-formed one (a sequence cut by the end of the block counts as such).
+// Such a block is taken for UTF-8 text rather than for EUC-JP.
+bool IsUtf8Text(const unsigned char* buf, unsigned len);
+
 // One JIS X 0208 character (two bytes) to its Shift_JIS bytes, by arithmetic.
 void JisCodeToSjis(unsigned char j1, unsigned char j2, unsigned char* s1, unsigned char* s2);
 

@@ -144,3 +144,27 @@ TEST_F(StopTest, EndOfOneJob_WaitsForEveryJobOfTheHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CloseTest, CloseWithARunningJob_StopsItWaitsAndFreesIt) {
+  ScriptedServer server;
+  server.Set("/index.html", ScriptedResponse::Ok("x").StallBeforeStatus());
+  TempDir dir;
+  HvrOpenInfo info;
+  KtWdlManager* handle = nullptr;
+  ASSERT_EQ(HvrOpen(&handle, &info), 0);
+  HvrJobInfo job = MakeJob(server.url("/index.html"), dir.path());
+  int index = -1;
+  ASSERT_EQ(HvrStart(&handle, &job, &index), 0);
+  ASSERT_TRUE(server.WaitForStalls(1));
+  auto start = Clock::now();
+  EXPECT_EQ(HvrClose(&handle, &info), 0);
+  EXPECT_LT(Clock::now() - start, 2s);
+  EXPECT_EQ(handle, nullptr);
+  // The jobs that were never ended are ended with the handle: their logs are gone.
+  EXPECT_EQ(job.Log, nullptr);
+  EXPECT_EQ(job.Error, HVR_ERR_FILE);
+}
+
+}  // namespace

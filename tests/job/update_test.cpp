@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <unistd.h>
 
 #include "harvo.h"
 #include "platform/fs.h"
@@ -171,6 +172,64 @@ TEST_F(UpdateTest, TransportFailureMidBody_KeepsTheEarlierCopy) {
   for (const char* name : {"index.html", "big.gif"}) files += hvfs::GetFileInfo(Site() + name, &info);
   EXPECT_EQ(files, 2);
   EXPECT_FALSE(hvfs::FindFirstFile(Site() + ".big.gif.hvtmp-*"));
+}
+
+}  // namespace
+
+namespace {
+
+class TextCodeTest : public UpdateTest {};
+
+TEST_F(TextCodeTest, Utf8PagesAreNotTakenForEucJp) {
+  const std::string page = "<p>Café, naïve, 日本語 — ¿qué?</p><a href=\"é.html\">x</a>";
+  server_.Set("/index.html", R::Ok(page).LastModified(kOld));
+  HvrJobInfo job = Job("/index.html", HVR_OPT_RAW_HTML);
+  handle_.Run(&job);
+  EXPECT_EQ(ReadFileText(Site() + "index.html"), page);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/index.html", "/%C3%A9.html"}));
+}
+
+TEST_F(TextCodeTest, ConvertedPagesDeclareShiftJis) {
+  const std::string head =
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
+      "<meta charset=\"euc-jp\"><!-- charset=EUC-JP --></head>";
+  const std::string text = head + "<body>日本語 charset=EUC-JP</body></html>";
+  server_.Set("/euc.html", R::Ok(Iconv(text, "EUC-JP")).LastModified(kOld));
+  server_.Set("/jis.html", R::Ok(Iconv(text, "ISO-2022-JP")).LastModified(kOld));
+  server_.Set("/index.html", R::Ok("<a href=euc.html><a href=jis.html>").LastModified(kOld));
+  HvrJobInfo job = Job("/index.html");
+  handle_.Run(&job);
+  // Blanks between quotes go, as in any rewritten page; the label inside the comment and in
+  // the text stays.
+  const std::string expected = Iconv(
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\">"
+      "<meta charset=\"Shift_JIS\"><!-- charset=EUC-JP --></head>"
+      "<body>日本語 charset=EUC-JP</body></html>",
+      "SHIFT_JIS");
+  EXPECT_EQ(ReadFileText(Site() + "euc.html"), expected);
+  EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdateTest, AFileThatIsNotReceivedIsClosedWithoutReadingItsBody) {
+  // The body stalls after its first mebibyte: reading it to its end would never finish.
+  constexpr int64_t kSize = 64 << 20;
+  Serve("/index.html", "<img src=big.gif><a href=next.html>", kNew);
+  server_.Set("/big.gif", R::Generated(kSize).LastModified(kOld).StallAfter(1 << 20));
+  Serve("/next.html", "next", kNew);
+  WriteFileText(Site() + "big.gif", "");
+  ASSERT_EQ(truncate((Site() + "big.gif").c_str(), kSize), 0);
+  hvfs::SetFileTime(Site() + "big.gif", kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_UPDATE_NONHTML);
+  int index = -1;
+  ASSERT_EQ(handle_.Start(&job, &index), 0);
+  EXPECT_TRUE(handle_.WaitIdle(std::chrono::seconds(20)));
+  EXPECT_EQ(ReadFileText(Site() + "next.html"), "next");
+  HvrStop(handle_.get(), &job, index);
+  HvrEnd(handle_.get(), &job, index);
 }
 
 }  // namespace

@@ -1,0 +1,176 @@
+#include "job_options.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+
+#include "error_text.h"
+#include "handle_var.h"
+#include "text_escape.h"
+
+namespace {
+
+// Extensions as the library compares them: a leading "." and at least one character after it.
+const CLI::Validator kExtension(
+    [](std::string& value) -> std::string {
+      std::string ext = NormalizeExtension(value);
+      if (ext.size() < 2 || ext.find_first_of("/. \t", 1) != std::string::npos) {
+        return "\"" + value + "\" is not a file extension such as .gif";
+      }
+      return {};
+    },
+    "", "extension");
+
+// The library opens a log only when the file name has an extension: a "." after the last "/"
+// that is not the path's first character.
+const CLI::Validator kLogPath(
+    [](std::string& value) -> std::string {
+      size_t dot = value.rfind('.');
+      size_t slash = value.rfind('/');
+      if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot < slash)) {
+        return "the log file name needs an extension, such as harvo.log";
+      }
+      return {};
+    },
+    "", "log path");
+
+}  // namespace
+
+std::string NormalizeExtension(const std::string& text) {
+  if (text.empty() || text[0] == '.') return text;
+  return "." + text;
+}
+
+void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
+  if (withSiteName) {
+    command->add_option("--site-name", options->siteName,
+                        "Name shown for the site in the progress (default: the server name)");
+  }
+  command
+      ->add_option("-o,--output", options->saveFolder,
+                   "Folder the copy goes into; the site lies in DIR/SERVER/")
+      ->type_name("DIR")
+      ->capture_default_str();
+  command
+      ->add_option("--compare", options->compareFolder,
+                   "Folder of an earlier copy to compare the start page with")
+      ->type_name("DIR");
+  command
+      ->add_option("--max-dir-depth", options->maxDirDepth,
+                   "Request no page with N or more \"/\" in its path (-1: no limit)")
+      ->type_name("N")
+      ->check(CLI::Range(-1, INT32_MAX))
+      ->capture_default_str();
+  command
+      ->add_option("--max-link-depth", options->maxLinkDepth,
+                   "Follow no HTML link found N links away from the start page (-1: no limit)")
+      ->type_name("N")
+      ->check(CLI::Range(-1, INT32_MAX))
+      ->capture_default_str();
+  auto* all = command->add_flag("--all-types", options->allTypes, "Copy files of every type");
+  auto* types = command
+                    ->add_option("--type", options->types,
+                                 "Also copy files with this extension (.html and .htm always); "
+                                 "repeat or separate with commas")
+                    ->type_name("EXT")
+                    ->delimiter(',')
+                    ->check(kExtension);
+  all->excludes(types);
+  command
+      ->add_option("--exclude", options->excludeTypes,
+                   "Never copy files with this extension; repeat or separate with commas")
+      ->type_name("EXT")
+      ->delimiter(',')
+      ->check(kExtension);
+  auto* updateOnly = command->add_flag("--update-only", options->updateOnly,
+                                       "Receive only files that changed since the earlier copy");
+  auto* updateNonHtml =
+      command->add_flag("--update-nonhtml", options->updateNonHtml,
+                        "Receive every HTML page, other files only when they changed");
+  updateOnly->excludes(updateNonHtml);
+  command->add_flag("--raw-html", options->rawHtml,
+                    "Save HTML pages as received (links not rewritten for local reading)");
+  command->add_flag("--keep-code", options->keepCode,
+                    "Keep EUC-JP and ISO-2022-JP pages in their code (no Shift_JIS conversion)");
+  command->add_flag("--cgi-only", options->cgiOnly, "Of the --type list only .cgi counts");
+  command->add_flag("--java-only", options->javaOnly, "Of the --type list only .java counts");
+  command->add_flag("--check-only", options->checkOnly,
+                    "Only request the start page; save nothing");
+  command->add_option("--buffer-size", options->bufferSize, "Bytes read per block")
+      ->type_name("N")
+      ->check(CLI::Range(1, 64 << 20))
+      ->capture_default_str();
+  command->add_option("--interval", options->interval, "Pause after each file, in milliseconds")
+      ->type_name("MS")
+      ->check(CLI::Range(0, INT32_MAX))
+      ->capture_default_str();
+  command->add_option("--agent", options->agent, "User-Agent sent with every request")
+      ->capture_default_str();
+  command->add_option("--proxy", options->proxy, "Send every request through this proxy")
+      ->type_name("HOST:PORT");
+  command
+      ->add_option("--connect-timeout", options->connectTimeout,
+                   "Connect time-out in milliseconds (0: the default)")
+      ->type_name("MS")
+      ->check(CLI::Range(0, INT32_MAX));
+  command
+      ->add_option("--connect-retries", options->connectRetries,
+                   "Further connect attempts after a failed one")
+      ->type_name("N")
+      ->check(CLI::Range(0, INT32_MAX));
+  command->add_option("--log", options->logFile, "Write the job's log to FILE")
+      ->type_name("FILE")
+      ->check(kLogPath);
+  command->add_flag("-q,--quiet", options->quiet, "Show no progress, only the summary");
+}
+
+void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
+  job->SiteName = options.siteName;
+  job->SaveFolder = options.saveFolder;
+  job->CompareFolder = options.compareFolder;
+  job->MaxDirDepth = options.maxDirDepth;
+  job->MaxLinkDepth = options.maxLinkDepth;
+  job->AllTypes = options.allTypes ? 1 : 0;
+  job->Types.clear();
+  for (const std::string& type : options.types) job->Types.push_back(NormalizeExtension(type));
+  job->ExcludeTypes.clear();
+  for (const std::string& type : options.excludeTypes) {
+    job->ExcludeTypes.push_back(NormalizeExtension(type));
+  }
+  int32_t bits = 0;
+  if (options.updateOnly) bits |= HVR_OPT_UPDATE_ONLY;
+  if (options.updateNonHtml) bits |= HVR_OPT_UPDATE_NONHTML;
+  if (options.rawHtml) bits |= HVR_OPT_RAW_HTML;
+  if (options.keepCode) bits |= HVR_OPT_KEEP_CODE;
+  if (options.cgiOnly) bits |= HVR_OPT_CGI;
+  if (options.javaOnly) bits |= HVR_OPT_JAVA;
+  if (options.checkOnly) bits |= HVR_OPT_CHECK_ONLY;
+  job->Options = bits;
+  job->BufferSize = options.bufferSize;
+  job->Interval = options.interval;
+}
+
+void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open) {
+  open->Agent = options.agent;
+  open->Proxy = options.proxy;
+  open->ConnectTimeout = options.connectTimeout;
+  open->ConnectRetries = options.connectRetries;
+}
+
+void StartJobLog(HvrJobInfo* job, const std::string& path) {
+  HvrLogStart(job, path.c_str());
+  if (access(path.c_str(), F_OK) != 0) {
+    std::fprintf(stderr, "harvo: cannot open the log file %s; the job runs without it\n",
+                 EscapeForTerminal(path).c_str());
+  }
+}
+
+bool OpenHandle(const JobOptions& options, HandleVar* handle) {
+  HvrOpenInfo open;
+  FillOpenInfo(options, &open);
+  if (HvrOpen(handle->address(), &open) == 0) return true;
+  std::fprintf(stderr, "harvo: cannot open an internet session: %s (%s)\n",
+               ErrorHex(open.Error).c_str(), ErrorMeaning(open.Error));
+  return false;
+}

@@ -1,0 +1,101 @@
+#include "stop_watcher.h"
+
+#include <unistd.h>
+
+#include <utility>
+
+StopWatcher::StopWatcher() {
+  sigemptyset(&signals_);
+  sigaddset(&signals_, SIGINT);
+  sigaddset(&signals_, SIGTERM);
+  sigaddset(&signals_, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+  thread_ = std::thread([this] { Watch(); });
+}
+
+StopWatcher::~StopWatcher() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  // The thread may be in sigwait: a directed SIGUSR1 (blocked everywhere, so only sigwait can
+  // take it) wakes it; it then sees quit_.
+  pthread_kill(thread_.native_handle(), SIGUSR1);
+  thread_.join();
+  JoinStopper();
+}
+
+void StopWatcher::Arm(std::function<void()> stop) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  stop_ = std::move(stop);
+  armed_ = true;
+  if (signal_ != 0 && !stopped_) StartStop();
+}
+
+void StopWatcher::Disarm() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  armed_ = false;
+  changed_.wait(lock, [this] { return !stopping_; });
+  stop_ = nullptr;
+  lock.unlock();
+  JoinStopper();
+}
+
+void StopWatcher::WaitForEvent(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  uint64_t seen = events_;
+  changed_.wait_for(lock, timeout, [&] { return events_ != seen; });
+}
+
+int StopWatcher::signal() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signal_;
+}
+
+void StopWatcher::StartStop() {
+  stopping_ = true;
+  stopped_ = true;
+  stopper_ = std::thread([this, stop = stop_] {
+    stop();
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
+    ++events_;
+    changed_.notify_all();
+  });
+}
+
+void StopWatcher::JoinStopper() {
+  std::thread stopper;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !stopping_; });
+    stopper = std::move(stopper_);
+  }
+  if (stopper.joinable()) stopper.join();
+}
+
+void StopWatcher::Watch() {
+  while (true) {
+    int received = 0;
+    if (sigwait(&signals_, &received) != 0) continue;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (received == SIGUSR1) {
+      if (quit_) return;
+      continue;
+    }
+    if (signal_ != 0) {
+      // A second signal while the jobs are still being stopped: the user wants out now.
+      if (stopping_) {
+        static const char kMessage[] = "\nharvo: stopped at once by a second signal\n";
+        ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+        (void)ignored;
+        _exit(128 + received);
+      }
+      continue;
+    }
+    signal_ = received;
+    ++events_;
+    changed_.notify_all();
+    if (armed_) StartStop();
+  }
+}

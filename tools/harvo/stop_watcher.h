@@ -1,0 +1,67 @@
+// Turns Ctrl-C (SIGINT) and SIGTERM into one stop request for the running jobs.
+//
+// The progress queries can block while a job's worker holds its lock for a whole request, so the
+// polling thread cannot be relied on to notice a signal in time. A dedicated thread waits for the
+// signals with sigwait and calls the stop function itself; the library allows HvrStop and
+// HvrMultiStop from a second thread while the first polls, as long as neither starts or ends
+// jobs meanwhile, which Disarm guarantees before the jobs are ended.
+#ifndef HARVO_TOOLS_STOP_WATCHER_H
+#define HARVO_TOOLS_STOP_WATCHER_H
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class StopWatcher {
+ public:
+  // Blocks SIGINT, SIGTERM and SIGUSR1 in the calling thread, and so in every thread started
+  // after it (construct it before any other thread exists), then starts the watching thread.
+  // The signals stay blocked after destruction: the process is about to end by then, and a late
+  // Ctrl-C must not kill it in the middle of its summary.
+  StopWatcher();
+  // Wakes the watching thread (SIGUSR1) and joins it.
+  ~StopWatcher();
+  StopWatcher(const StopWatcher&) = delete;
+  StopWatcher& operator=(const StopWatcher&) = delete;
+
+  // From now on the first SIGINT or SIGTERM calls stop, on a thread of its own so that the
+  // watching thread stays free to take a second signal, which ends the process at once. A signal
+  // that came before Arm starts the stop at once.
+  void Arm(std::function<void()> stop);
+  // No further calls of stop; returns once a call that is under way has returned.
+  void Disarm();
+
+  // Waits up to timeout, returning early when a signal arrives or a stop call returns.
+  void WaitForEvent(std::chrono::milliseconds timeout);
+
+  // 0, or the first SIGINT / SIGTERM received.
+  int signal() const;
+
+ private:
+  void Watch();
+  // Starts the stopping thread; mutex_ is held.
+  void StartStop();
+  // Joins the stopping thread once it has ended.
+  void JoinStopper();
+
+  sigset_t signals_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> stop_;  // guarded by mutex_
+  bool armed_ = false;          // guarded by mutex_
+  bool stopping_ = false;       // guarded by mutex_: stop_ is running
+  bool stopped_ = false;        // guarded by mutex_: stop_ was called
+  bool quit_ = false;           // guarded by mutex_
+  int signal_ = 0;              // guarded by mutex_
+  uint64_t events_ = 0;         // guarded by mutex_
+  std::thread stopper_;         // guarded by mutex_ until joined
+  std::thread thread_;
+};
+
+#endif  // HARVO_TOOLS_STOP_WATCHER_H
