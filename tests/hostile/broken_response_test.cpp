@@ -63,13 +63,14 @@ class BrokenResponseTest : public ::testing::Test {
 };
 
 TEST_F(BrokenResponseTest, BrokenResponsesFailWithACodeKeepEarlierCopiesAndTheWalkGoesOn) {
+  using namespace std::string_literals;
   const std::string big(1 << 20, 'h');
   std::string manyHeaders;
   for (int i = 0; i < 20000; ++i)
     manyHeaders += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'f') + "\r\n";
   const std::vector<std::pair<std::string, R>> broken = {
       {"garbage.html", R::Raw("GARBAGE GARBAGE\r\n\r\n<a href=never.html>")},
-      {"binary.gif", R::Raw(std::string("\x00\x01\x02\xff\xfe binary\r\n\r\n", 18))},
+      {"binary.gif", R::Raw("\x00\x01\x02\xff\xfe binary\r\n\r\n"s)},
       {"nocode.html", R::Raw("HTTP/1.1\r\nContent-Length: 2\r\n\r\nok")},
       {"headline.html", R::Ok("x").Header("X-Big", big)},
       {"headers.html", R::Raw("HTTP/1.1 200 OK\r\n" + manyHeaders + "Content-Length: 2\r\n\r\nok")},
@@ -181,7 +182,7 @@ TEST_F(BrokenResponseTest, AServerThatNeverAnswersIsLeftByAStopWithin2Seconds) {
   EXPECT_LT(TimedStop(handle_, &job, index), 2s);
   EXPECT_EQ(HvrIsDL(handle_.get(), index), 0);
   EXPECT_EQ(server_.requestCount("/later.html"), 0u);
-  EXPECT_EQ(ReadFileText(Site() + "index.html").empty(), false);
+  EXPECT_FALSE(ReadFileText(Site() + "index.html").empty());
   EXPECT_EQ(HvrEnd(handle_.get(), &job, index), 0);
   EXPECT_TRUE(server_.WaitForOpenConnections(0));
 }
