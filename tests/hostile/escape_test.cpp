@@ -62,9 +62,7 @@ class EscapeTest : public ::testing::Test {
     // Every request is answered, so that a request that should not have been made also leaves
     // a file to find: leaves say which target they answered.
     server_.SetHandler([](const ScriptedRequest& r) -> std::optional<ScriptedResponse> {
-      if (r.target.size() >= 10 && r.target.compare(r.target.size() - 10, 10, "/.htaccess") == 0) {
-        return std::nullopt;
-      }
+      if (r.target.ends_with("/.htaccess")) return std::nullopt;
       return R::Ok("T:" + r.target).LastModified(1600000000);
     });
   }
