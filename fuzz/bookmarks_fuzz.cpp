@@ -1,7 +1,7 @@
 // Every bookmark reader on a store whose content is the input. A Wine-style prefix is built
 // once: registry files that point at a Mosaic hotlist, an Opera 5 hotlist, the Favorites folder
 // and a Netscape 4.x user; each input becomes one of those stores, a Netscape bookmark file read
-// by name, or the user's registry file itself.
+// by name, or the user's registry file itself (whose values are then looked up).
 //
 // Invariants: no crash, no leak, no hang; each reader returns 0 and leaves a link array that
 // HvrDelLinkArray frees.
@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
+#include "bookmarks/store_io.h"
 #include "fuzz_support.h"
 #include "harvo.h"
+#include "platform/wineprefix.h"
 
 namespace {
 
@@ -62,6 +65,14 @@ void BuildPrefix() {
   unsetenv("USERPROFILE");
   unsetenv("APPDATA");
 }
+
+// The values the readers look up in the current user's registry.
+const std::pair<const char*, const char*> kRegistryValues[] = {
+    {"Software\\NCSA\\Mosaic\\Hotlist Manager", "CurrentHotfile"},
+    {"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", "Favorites"},
+    {"Software\\Netscape\\Netscape Navigator\\Main", "Install Directory"},
+    {"Software\\Netscape\\Netscape Navigator\\biff", "CurrentUser"},
+};
 
 // Calls a reader the way a host does and frees what it made.
 template <typename Read>
@@ -118,13 +129,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check([&](HvrLinkArray** l, int a) { return HvrGet4xBookmarks(l, root, a); }, append);
       break;
     default: {
-      // The registry itself is the store: every reader looks its keys up in it.
+      // The registry itself is the store. Its values may name any file or folder, the file
+      // system's root or an endless device included, and a reader reads whatever its store's
+      // value names; so here the values are looked up, expanded and mapped as the readers do it,
+      // without reading what they name.
       fuzz::WriteFile(Prefix() + "user.reg", content);
-      Check([&](HvrLinkArray** l, int a) { return HvrGetHotlists(l, root, a); }, append);
-      Check([&](HvrLinkArray** l, int a) { return HvrGetFavorites(l, root, a); }, append);
-      Check([&](HvrLinkArray** l, int a) { return HvrGet4xBookmarks(l, root, a); }, append);
+      std::string value;
+      for (const auto& [key, name] : kRegistryValues) {
+        if (ReadStoreValue(hvreg::RegRoot::CurrentUser, key, name, 260, true, &value) ==
+            StoreValue::kRead) {
+          hvwine::MapWindowsPath(value);
+        }
+      }
       std::string path;
-      HvrGet4xBookmarksPath(&path);
+      FUZZ_CHECK(HvrGet4xBookmarksPath(&path) == 0, "");
       fuzz::WriteFile(Prefix() + "user.reg", UserReg());
       break;
     }
