@@ -54,7 +54,7 @@ class KtWdlMultiThread : public CWinThread {
   int StartJobs();
 
  private:
-  KtWdlSession* m_Session;
+  [[maybe_unused]] KtWdlSession* m_Session;  // kept with the run; its jobs carry their own
   std::vector<KtWdlJob*> m_Jobs;
 };
 
