@@ -257,6 +257,8 @@ bool KtWdlFetcher::IsSafeLocalName(std::string_view urlPath, bool rootObject) co
   // with one would make an absolute local path.
   if (rootObject && !urlPath.empty() && urlPath.front() == '/') urlPath.remove_prefix(1);
   if (!urlPath.empty() && (urlPath.front() == '/' || urlPath.front() == '\\')) return false;
+  // A zero byte would cut the name short, on the wire and on the disk.
+  if (urlPath.find('\0') != std::string_view::npos) return false;
   // No component may be "..", with either separator. A "\" that is the trail byte of a
   // double-byte character separates nothing; a "/" always does, as the file system splits at
   // every "/" byte, also one that follows a lone lead byte.

@@ -160,6 +160,8 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::Open(const std::string& path) {
   Abort();
+  // A zero byte would end the name early: a different file than the one asked for.
+  if (path.find('\0') != std::string::npos) return false;
   const size_t slash = cp932::FindLast(path, kSeparator);
   const size_t nameStart = slash == cp932::npos ? 0 : slash + 1;
   if (nameStart >= path.size()) return false;  // no file name

@@ -123,6 +123,11 @@ TEST(Fs, OutputFileCommitReplacesTheFileWithNormalPermissions) {
   EXPECT_EQ(ReadFileText(tmp / "new.txt"), "abc");
   EXPECT_FALSE(plain.Write("x", 1)) << "a committed file takes no more data";
   EXPECT_FALSE(plain.Commit(false, 0));
+
+  // A name with a zero byte in it names no file: nothing is created under its cut form.
+  hvfs::OutputFile cut;
+  EXPECT_FALSE(cut.Open(tmp / std::string("a\0b.html", 8)));
+  EXPECT_FALSE(hvfs::GetFileInfo(tmp / "a", &info));
 }
 
 TEST(Fs, OutputFileAbortKeepsTheEarlierCopy) {
