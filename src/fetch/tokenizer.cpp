@@ -48,6 +48,23 @@ void KtWdlFetcher::WriteSpaceRun(const char* begin, const char* end, hvfs::Outpu
   out->Write(from, static_cast<size_t>(end - from));
 }
 
+bool KtWdlFetcher::IsPlainText() const {
+  return (m_TokenLength | m_InTag | m_InQuote | m_AttributePending | m_AfterEquals | m_InComment |
+          m_AfterOpen | m_CommentEndSeen) == 0;
+}
+
+void KtWdlFetcher::SkipPlainText(const char** cursor, size_t* count, hvfs::OutputFile* out) {
+  const char* begin = *cursor;
+  const char* end = begin + *count;
+  const char* p = begin;
+  while (p < end && ClassOf(*p) != kDelimiter) ++p;
+  // What token-by-token handling would write: every word unchanged, blanks as they are, a line
+  // feed as CR LF.
+  if (out != nullptr) WriteSpaceRun(begin, p, out);
+  *cursor = p;
+  *count = static_cast<size_t>(end - p);
+}
+
 void KtWdlFetcher::ResetTokenizer() {
   m_CharsetState = 0;
   m_TokenCapacity = kTokenStep;
