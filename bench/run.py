@@ -141,15 +141,28 @@ def parse_time_v(path):
     }
 
 
-def run_timed(cmd, cwd, tmp):
+def run_timed(cmd, cwd, tmp, limit=None):
+    """Runs cmd under /usr/bin/time -v; a run still going after limit seconds is stopped (its
+    whole process group) and marked as cut."""
     timefile = os.path.join(tmp, "time.txt")
+    if os.path.exists(timefile):
+        os.remove(timefile)
     started = time.monotonic()
-    proc = subprocess.run([TIME, "-v", "-o", timefile] + cmd, cwd=cwd,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    proc = subprocess.Popen([TIME, "-v", "-o", timefile] + cmd, cwd=cwd,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    cut = False
+    try:
+        proc.wait(limit)
+    except subprocess.TimeoutExpired:
+        cut = True
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
     wall = time.monotonic() - started
-    result = parse_time_v(timefile)
+    result = parse_time_v(timefile) if os.path.exists(timefile) and not cut else {
+        "user": 0.0, "sys": 0.0, "rss_kb": 0, "exit": -9}
     result["wall"] = wall
-    result["stderr"] = proc.stderr.decode("utf-8", "replace")[-2000:]
+    result["cut"] = cut
     return result
 
 
@@ -234,15 +247,15 @@ def copiers(harvo, url):
     ]
 
 
-def measure(name, cmd, nginx, tmp, runs, reachable):
+def measure(name, cmd, nginx, tmp, copy_dir, runs, reachable, slow, limit):
     samples = []
     wanted = runs
+    out = os.path.join(copy_dir, "copy")
     while len(samples) < wanted:
-        out = os.path.join(tmp, "out")
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
         nginx.clear_log()
-        result = run_timed(cmd, out, tmp)
+        result = run_timed(cmd, out, tmp, limit)
         entries = nginx.read_log()
         root = site_root(out)
         result["requests"] = len(entries)
@@ -253,22 +266,23 @@ def measure(name, cmd, nginx, tmp, runs, reachable):
         result["missing"] = missing_files(root, reachable) if root else list(reachable)
         result["entries"] = entries
         samples.append(result)
-        print("  %-15s run %d: %.2f s, %d requests on %d connections, %d files, %d missing"
-              % (name, len(samples), result["wall"], result["requests"], result["connections"],
-                 result["files"], len(result["missing"])), flush=True)
-        if result["exit"] not in (0, 8):  # wget's 8: some request failed (the broken links)
-            print("    exit %d: %s" % (result["exit"], result["stderr"].strip()[-400:]))
+        print("  %-15s run %d: %.2f s%s, %d requests on %d connections, %d files, %d missing"
+              % (name, len(samples), result["wall"], " (stopped)" if result["cut"] else "",
+                 result["requests"], result["connections"], result["files"],
+                 len(result["missing"])), flush=True)
         walls = [s["wall"] for s in samples]
+        if result["cut"] or result["wall"] > slow:
+            break  # one run of a copier this slow says enough
         if len(samples) == wanted == runs and runs >= 3:
             spread = (max(walls) - min(walls)) / statistics.median(walls)
             if spread > NOISY:
                 print("    noisy (spread %.0f%%): two more runs" % (spread * 100))
                 wanted += 2
-    shutil.rmtree(os.path.join(tmp, "out"), ignore_errors=True)
+    shutil.rmtree(out, ignore_errors=True)
     return samples
 
 
-def summarize(name, shown, samples):
+def summarize(name, shown, samples, load_before):
     walls = [s["wall"] for s in samples]
     median = statistics.median(walls)
     last = samples[-1]
@@ -282,11 +296,13 @@ def summarize(name, shown, samples):
         "requests": last["requests"], "connections": last["connections"],
         "not_found": last["not_found"], "probes": last["probes"], "lookups": last["lookups"],
         "files": last["files"], "bytes": last["bytes"], "missing": len(last["missing"]),
-        "missing_sample": last["missing"][:5], "exit": last["exit"],
+        "missing_sample": last["missing"][:5], "exit": last["exit"], "cut": last["cut"],
+        "load": load_before,
     }
 
 
 def curl_floor(entries, nginx, tmp, runs):
+    load_before = load()
     config = os.path.join(tmp, "floor.curl")
     with open(config, "w") as fh:
         for e in entries:
@@ -303,7 +319,7 @@ def curl_floor(entries, nginx, tmp, runs):
               % ("curl floor", len(samples), result["wall"], result["requests"],
                  result["connections"]), flush=True)
     walls = [s["wall"] for s in samples]
-    return {"wall": statistics.median(walls), "walls": walls,
+    return {"wall": statistics.median(walls), "walls": walls, "load": load_before,
             "cpu": statistics.median(s["user"] + s["sys"] for s in samples),
             "requests": samples[-1]["requests"], "connections": samples[-1]["connections"]}
 
@@ -374,27 +390,39 @@ def write_results(path, args, stats, rows, floor, big, loads, versions, started,
                      stats["reachable"], stats["directory_links"]))
     lines.append("- Server: nginx on 127.0.0.1, keep-alive on; requests and connections are "
                  "counted from its access log.")
-    lines.append("- Wall time: median of %d or more runs (two more when the spread exceeded %d%%); "
-                 "CPU (user + system) and peak RSS from /usr/bin/time -v, medians too." % (
-                     args.runs, NOISY * 100))
+    lines.append("- Wall time: median of %d or more runs (two more when the spread exceeded %d%%; "
+                 "one run only for a copier that took over %d s, stopped at %d s); CPU (user + "
+                 "system) and peak RSS from /usr/bin/time -v, medians too; \"load before\" is "
+                 "the load average when the copier's runs began." % (
+                     args.runs, NOISY * 100, args.slow, args.limit))
+    lines.append("- Copies are written to %s%s; every run starts in an empty folder." % (
+        args.copy_dir, " (tmpfs: on this machine's ext4 the inode allocator's search past the "
+        "files deleted by the previous run dominates every copier's time)"
+        if args.copy_dir.startswith("/dev/shm") else ""))
     lines.append("- Versions: %s.\n" % "; ".join(versions))
     lines.append("| copier | wall s (median) | runs s | CPU s | peak RSS MB | requests | "
-                 "connections | 404s | files saved | MB saved | reachable saved | harvo / this |")
-    lines.append("|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---|---:|")
+                 "connections | 404s | files saved | MB saved | reachable saved | harvo / this "
+                 "| load before |")
+    lines.append("|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---|---:|---|")
     for r in rows:
-        ratio = "%.2f" % (harvo["wall"] / r["wall"]) if harvo and r["wall"] else "-"
+        if r["cut"]:
+            ratio = "< %.3f" % (harvo["wall"] / r["wall"]) if harvo else "-"
+            wall = "stopped at %.0f" % r["wall"]
+        else:
+            ratio = "%.2f" % (harvo["wall"] / r["wall"]) if harvo and r["wall"] else "-"
+            wall = "%.2f" % r["wall"]
         complete = "all %d" % stats["reachable"] if r["missing"] == 0 else "%d missing" % r["missing"]
-        lines.append("| `%s` | %.2f | %s | %.2f | %.1f | %d | %d | %d | %d | %.1f | %s | %s |" % (
-            r["command"], r["wall"], " ".join("%.2f" % w for w in r["walls"]), r["cpu"],
+        lines.append("| `%s` | %s | %s | %.2f | %.1f | %d | %d | %d | %d | %.1f | %s | %s | %s |" % (
+            r["command"], wall, " ".join("%.2f" % w for w in r["walls"]), r["cpu"],
             r["rss_mb"], r["requests"], r["connections"], r["not_found"], r["files"],
-            r["bytes"] / 1e6, complete, ratio))
+            r["bytes"] / 1e6, complete, ratio, r["load"]))
     if floor:
         ratio = "%.2f" % (harvo["wall"] / floor["wall"]) if harvo else "-"
-        lines.append("| floor: `curl -K` harvo's %d requests, one connection | %.2f | %s | %.2f "
-                     "| - | %d | %d | - | - | - | - | %s |" % (
+        lines.append("| floor: `curl -K` with harvo's %d requests in order | %.2f | %s | %.2f "
+                     "| - | %d | %d | - | - | - | - | %s | %s |" % (
                          floor["requests"], floor["wall"],
                          " ".join("%.2f" % w for w in floor["walls"]), floor["cpu"],
-                         floor["requests"], floor["connections"], ratio))
+                         floor["requests"], floor["connections"], ratio, floor["load"]))
     lines.append("")
     if harvo:
         lines.append("harvo's requests: %d, of which %d find index files (%d look-ups of "
@@ -423,8 +451,7 @@ def micro_section(path):
             continue
         name = b.get("run_name", b["name"])
         medians[name] = b
-    lines = ["## Micro benchmarks
-",
+    lines = ["## Micro benchmarks\n",
              "`build-bench/bench/harvo_micro_bench --benchmark_repetitions=3` (medians; %s, "
              "%s CPUs, library built %s).\n" % (
                  data["context"].get("date", "?"), data["context"].get("num_cpus", "?"),
@@ -461,6 +488,11 @@ def main():
     parser.add_argument("--no-bigfile", action="store_true")
     parser.add_argument("--bigfile-mb", type=int, default=1024)
     parser.add_argument("--out", default=os.path.join(HERE, "results.md"))
+    parser.add_argument("--copy-dir", default="/dev/shm" if os.path.isdir("/dev/shm") else
+                        tempfile.gettempdir(), help="where the copies are written")
+    parser.add_argument("--slow", type=float, default=60,
+                        help="a copier whose first run takes longer gets no more runs")
+    parser.add_argument("--limit", type=float, default=150, help="a run is stopped after this")
     parser.add_argument("--keep-log", help="copy harvo's access log here")
     parser.add_argument("--micro", help="Google Benchmark JSON output to add to the results")
     parser.add_argument("passthrough", nargs="*", help=argparse.SUPPRESS)
@@ -489,23 +521,41 @@ def main():
         only = {n.strip() for n in args.only.split(",") if n.strip()}
         loads = [load()]
         rows = []
-        harvo_entries = None
+        floor = None
         versions = []
-        for name, shown, cmd in copiers(os.path.abspath(args.harvo), url):
-            if only and name not in only:
-                continue
-            if shutil.which(cmd[0]) is None:
-                print("  %s: not installed (bench/setup), skipped" % name)
-                continue
-            samples = measure(name, cmd, nginx, tmp, args.runs, reachable)
-            rows.append(summarize(name, shown, samples))
-            if name == "harvo":
-                harvo_entries = samples[-1]["entries"]
+        copy_dir = tempfile.mkdtemp(prefix="harvo-bench-copy.", dir=args.copy_dir)
+        try:
+            for name, shown, cmd in copiers(os.path.abspath(args.harvo), url):
+                if only and name not in only:
+                    continue
+                if shutil.which(cmd[0]) is None:
+                    print("  %s: not installed (bench/setup), skipped" % name)
+                    continue
+                load_before = load()
+                samples = measure(name, cmd, nginx, tmp, copy_dir, args.runs, reachable,
+                                  args.slow, args.limit)
+                rows.append(summarize(name, shown, samples, load_before))
+                if name != "harvo":
+                    continue
+                # The floor right after harvo, under the same load.
+                entries = samples[-1]["entries"]
+                floor = curl_floor(entries, nginx, tmp, args.runs)
                 if args.keep_log:
                     with open(args.keep_log, "w") as fh:
-                        for e in harvo_entries:
-                            fh.write("%d %d %d %s\n" % (e["conn"], e["status"], e["bytes"], e["path"]))
-        floor = curl_floor(harvo_entries, nginx, tmp, args.runs) if harvo_entries else None
+                        for e in entries:
+                            fh.write("%d %d %d %s\n" % (e["conn"], e["status"], e["bytes"],
+                                                        e["path"]))
+            if rows and rows[0]["name"] == "harvo" and len(rows) > 1:
+                # harvo once more after the peers: shows how much the machine drifted.
+                load_before = load()
+                samples = measure("harvo (again)", copiers(os.path.abspath(args.harvo), url)[0][2],
+                                  nginx, tmp, copy_dir, args.runs, reachable, args.slow,
+                                  args.limit)
+                again = summarize("harvo again", rows[0]["command"] + " (again, after the peers)",
+                                  samples, load_before)
+                rows.append(again)
+        finally:
+            shutil.rmtree(copy_dir, ignore_errors=True)
         big = None
         if not args.no_bigfile and (not only or "harvo" in only):
             big = big_file(os.path.abspath(args.harvo), nginx, site, tmp, args.bigfile_mb)
