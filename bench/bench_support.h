@@ -21,7 +21,7 @@ std::string MakeEucText(size_t size);
 // MakeEucText by glibc's iconv so that both converters see the same characters.
 std::string MakeJisText(size_t size);
 
-// A folder below the system's temporary folder, removed with its contents at exit.
+// A folder below /dev/shm (else the system's temporary folder), removed with its contents.
 class ScratchDir {
  public:
   ScratchDir();
