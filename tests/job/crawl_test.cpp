@@ -86,6 +86,18 @@ TEST_F(CrawlTest, IndexName_TheRootAsksForSlashAndTheIndexName) {
   EXPECT_EQ(Saved("index.html"), "root");
 }
 
+TEST_F(CrawlTest, RootFolderLink_DoesNotReceiveTheRootIndexTwice) {
+  server_.Set("/.htaccess", R::Ok("DirectoryIndex start.html\n"));
+  server_.Set("/start.html", R::Ok("<a href=\"./\">home</a><a href=\"/\">top</a>"));
+  HvrJobInfo job = Job("/");
+  auto outcome = handle_.Run(&job);
+  // The folder link is requested (the walk requests before it knows the file), but the file
+  // it names was saved already and is not received again.
+  EXPECT_EQ(server_.requestCount("/start.html"), 2u);
+  EXPECT_EQ(outcome.restored, 1);
+  EXPECT_EQ(Saved("start.html"), "<a href=\"./start.html\">home</a><a href=\"/\">top</a>");
+}
+
 TEST_F(CrawlTest, StatusCodes_AreReportedAndTheCrawlGoesOn) {
   const std::string page =
       "<a href=s400.html><a href=s404.html><a href=s405.html><a href=s500.html>"

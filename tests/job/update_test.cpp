@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <unistd.h>
 
 #include "harvo.h"
 #include "platform/fs.h"
@@ -207,6 +208,28 @@ TEST_F(TextCodeTest, ConvertedPagesDeclareShiftJis) {
       "SHIFT_JIS");
   EXPECT_EQ(ReadFileText(Site() + "euc.html"), expected);
   EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdateTest, AFileThatIsNotReceivedIsClosedWithoutReadingItsBody) {
+  // The body stalls after its first mebibyte: reading it to its end would never finish.
+  constexpr int64_t kSize = 64 << 20;
+  Serve("/index.html", "<img src=big.gif><a href=next.html>", kNew);
+  server_.Set("/big.gif", R::Generated(kSize).LastModified(kOld).StallAfter(1 << 20));
+  Serve("/next.html", "next", kNew);
+  WriteFileText(Site() + "big.gif", "");
+  ASSERT_EQ(truncate((Site() + "big.gif").c_str(), kSize), 0);
+  hvfs::SetFileTime(Site() + "big.gif", kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_UPDATE_NONHTML);
+  int index = -1;
+  ASSERT_EQ(handle_.Start(&job, &index), 0);
+  EXPECT_TRUE(handle_.WaitIdle(std::chrono::seconds(20)));
+  EXPECT_EQ(ReadFileText(Site() + "next.html"), "next");
+  HvrStop(handle_.get(), &job, index);
+  HvrEnd(handle_.get(), &job, index);
 }
 
 }  // namespace

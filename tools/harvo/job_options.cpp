@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "error_text.h"
+#include "handle_var.h"
 #include "text_escape.h"
 
 namespace {
@@ -162,4 +164,13 @@ void StartJobLog(HvrJobInfo* job, const std::string& path) {
     std::fprintf(stderr, "harvo: cannot open the log file %s; the job runs without it\n",
                  EscapeForTerminal(path).c_str());
   }
+}
+
+bool OpenHandle(const JobOptions& options, HandleVar* handle) {
+  HvrOpenInfo open;
+  FillOpenInfo(options, &open);
+  if (HvrOpen(handle->address(), &open) == 0) return true;
+  std::fprintf(stderr, "harvo: cannot open an internet session: %s (%s)\n",
+               ErrorHex(open.Error).c_str(), ErrorMeaning(open.Error));
+  return false;
 }

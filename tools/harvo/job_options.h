@@ -47,6 +47,9 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job);
 
 // The session's settings from the options.
 void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open);
+// Opens the handle with the session's settings; false (after saying why) when it failed.
+class HandleVar;
+bool OpenHandle(const JobOptions& options, HandleVar* handle);
 
 // Opens the job's log at path (right after the job started) and warns when no file came of it:
 // the library drops the job's lines silently then.

@@ -34,14 +34,8 @@ int RunMirror(const MirrorOptions& options) {
   StopWatcher watcher;
   auto started = std::chrono::steady_clock::now();
 
-  HvrOpenInfo open;
-  FillOpenInfo(options.job, &open);
   HandleVar handle;
-  if (HvrOpen(handle.address(), &open) != 0) {
-    std::fprintf(stderr, "harvo: cannot open an internet session: %s (%s)\n",
-                 ErrorHex(open.Error).c_str(), ErrorMeaning(open.Error));
-    return kExitUsage;
-  }
+  if (!OpenHandle(options.job, &handle)) return kExitUsage;
 
   HvrJobInfo job;
   FillJobInfo(options.job, &job);

@@ -79,14 +79,8 @@ int RunMulti(const MultiOptions& options) {
   // Before any thread exists, so that every thread inherits the blocked signals.
   StopWatcher watcher;
   auto started = std::chrono::steady_clock::now();
-  HvrOpenInfo open;
-  FillOpenInfo(options.job, &open);
   HandleVar handle;
-  if (HvrOpen(handle.address(), &open) != 0) {
-    std::fprintf(stderr, "harvo: cannot open an internet session: %s (%s)\n",
-                 ErrorHex(open.Error).c_str(), ErrorMeaning(open.Error));
-    return kExitUsage;
-  }
+  if (!OpenHandle(options.job, &handle)) return kExitUsage;
   HvrJobInfo templ;
   FillJobInfo(options.job, &templ);
   if (HvrMultiStart(handle.address(), &templ, links.address()) != 0) {
