@@ -424,6 +424,18 @@ def write_results(path, args, stats, rows, floor, big, loads, versions, started,
                          " ".join("%.2f" % w for w in floor["walls"]), floor["cpu"],
                          floor["requests"], floor["connections"], ratio, floor["load"]))
     lines.append("")
+    wget = next((r for r in rows if r["name"] == "wget"), None)
+    for r in rows:
+        if r["cut"] and r["requests"] and wget:
+            lines.append("- `%s` was stopped after %.0f s with %d requests made; at that rate "
+                         "the %d requests that wget needs would take about %.0f s." % (
+                             r["command"], r["wall"], r["requests"], wget["requests"],
+                             r["wall"] * wget["requests"] / r["requests"]))
+    lines.append("- harvo's worker thread runs at idle priority (SCHED_IDLE, as the library does "
+                 "for every job): whatever else runs on the machine takes the CPU from it "
+                 "first, while the peers and curl run at normal priority. Under load its times "
+                 "suffer more than theirs; compare rows with a similar \"load before\".")
+    lines.append("")
     if harvo:
         lines.append("harvo's requests: %d, of which %d find index files (%d look-ups of "
                      "\".htaccess\" + \"index.html\" [+ \"index.htm\"]: one for each directory "
@@ -452,11 +464,12 @@ def micro_section(path):
         name = b.get("run_name", b["name"])
         medians[name] = b
     lines = ["## Micro benchmarks\n",
-             "`build-bench/bench/harvo_micro_bench --benchmark_repetitions=3` (medians; %s, "
-             "%s CPUs, library built %s).\n" % (
-                 data["context"].get("date", "?"), data["context"].get("num_cpus", "?"),
-                 data["context"].get("library_build_type", "?")),
-             "| benchmark | median time | throughput |", "|---|---:|---:|"]
+             "`build-bench/bench/harvo_micro_bench --benchmark_repetitions=3` (%s, %s CPUs; "
+             "medians of the 3 repetitions; CPU time per iteration, and the throughput per CPU "
+             "second, so that other work on the machine counts less; harvo built RelWithDebInfo, "
+             "the Google Benchmark library as Debian ships it).\n" % (
+                 data["context"].get("date", "?"), data["context"].get("num_cpus", "?")),
+             "| benchmark | median CPU time | throughput |", "|---|---:|---:|"]
     for name, b in medians.items():
         if "bytes_per_second" in b:
             rate = "%.0f MB/s" % (b["bytes_per_second"] / 1e6)
@@ -464,7 +477,7 @@ def micro_section(path):
             rate = "%.1f ns/op" % (1e9 / b["items_per_second"])
         else:
             rate = "-"
-        lines.append("| %s | %.3f %s | %s |" % (name, b["real_time"], b["time_unit"], rate))
+        lines.append("| %s | %.3f %s | %s |" % (name, b["cpu_time"], b["time_unit"], rate))
 
     def rate(name):
         b = medians.get(name)
@@ -492,7 +505,7 @@ def main():
                         tempfile.gettempdir(), help="where the copies are written")
     parser.add_argument("--slow", type=float, default=60,
                         help="a copier whose first run takes longer gets no more runs")
-    parser.add_argument("--limit", type=float, default=150, help="a run is stopped after this")
+    parser.add_argument("--limit", type=float, default=240, help="a run is stopped after this")
     parser.add_argument("--keep-log", help="copy harvo's access log here")
     parser.add_argument("--micro", help="Google Benchmark JSON output to add to the results")
     parser.add_argument("passthrough", nargs="*", help=argparse.SUPPRESS)
