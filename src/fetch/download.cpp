@@ -119,7 +119,9 @@ int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
   const char* cursor = text.data();
   size_t pending = text.size();
   while (pending > 0) {
-    if (NextToken(&cursor, &pending, out) == 1) {
+    // Plain text runs up to a delimiter, which NextToken then takes as a token of its own.
+    if (IsPlainText()) SkipPlainText(&cursor, &pending, out);
+    if (pending > 0 && NextToken(&cursor, &pending, out) == 1) {
       ProcessToken(links, depth);
       if (!WriteToken(out)) return -1;
     }

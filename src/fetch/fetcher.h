@@ -101,6 +101,11 @@ class KtWdlFetcher {
   static int IsDelimiterChar(unsigned char c);
   static void WriteSpace(unsigned char c, hvfs::OutputFile* out);
   static void WriteSpaceRun(const char* begin, const char* end, hvfs::OutputFile* out);
+  // Running text outside tags, quotes and comments with no attribute waiting for its value:
+  // no token rule looks at its words, so it is passed to the copy up to the next delimiter
+  // without being cut into tokens (the copy comes out the same).
+  bool IsPlainText() const;
+  void SkipPlainText(const char** cursor, size_t* count, hvfs::OutputFile* out);
   // Ends the token being collected: blanks collected inside quotes are removed.
   bool FinishToken();
   // Adds token bytes; past kMaxTokenLength they go to the copy instead (see there).

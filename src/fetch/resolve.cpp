@@ -29,7 +29,8 @@ void KtWdlFetcher::AppendIndexName(std::string_view tested, const std::string& d
 }
 
 int KtWdlFetcher::ProcessLink(std::vector<std::string>* links, int depth) {
-  const std::string t = m_Token;
+  // A view: the token is only rewritten (by the index step) after its last use here.
+  const std::string_view t = m_Token;
   if (!t.empty() && t[0] == '/') return 0;
   if (cp932::StartsWithNoCase(t, "https://")) return 0;
   if (cp932::StartsWithNoCase(t, "http://")) return ResolveSiteLink(links, depth);
@@ -37,7 +38,8 @@ int KtWdlFetcher::ProcessLink(std::vector<std::string>* links, int depth) {
     if (cp932::StartsWithNoCase(t, scheme)) return 0;
   }
   if (!t.empty() && t[0] == '.') return ResolveDotLink(links, depth);
-  std::string path = m_UrlDirectory + t;
+  std::string path = m_UrlDirectory;
+  path += t;
   ReportLink(path, links, depth);
   AppendIndexName(t, path);
   return 0;

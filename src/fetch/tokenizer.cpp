@@ -2,7 +2,12 @@
 // outside comments and writes the saved copy token by token.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "fetch/fetcher.h"
 #include "util/codepage.h"
@@ -23,6 +28,25 @@ inline unsigned char ClassOf(char c) { return kClasses[static_cast<unsigned char
 
 constexpr int kTokenStep = 1024;
 
+// The first delimiter byte in [p, end), or end.
+const char* FindDelimiter(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'), quote = _mm_set1_epi8('"');
+  const __m128i eq = _mm_set1_epi8('='), hash = _mm_set1_epi8('#'), ask = _mm_set1_epi8('?');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt));
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, eq)));
+    hit = _mm_or_si128(hit, _mm_or_si128(_mm_cmpeq_epi8(v, hash), _mm_cmpeq_epi8(v, ask)));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
+  while (p < end && ClassOf(*p) != kDelimiter) ++p;
+  return p;
+}
+
 }  // namespace
 
 int KtWdlFetcher::IsSpaceChar(unsigned char c) { return kClasses[c] == kSpace ? 1 : 0; }
@@ -39,13 +63,31 @@ void KtWdlFetcher::WriteSpace(unsigned char c, hvfs::OutputFile* out) {
 
 void KtWdlFetcher::WriteSpaceRun(const char* begin, const char* end, hvfs::OutputFile* out) {
   const char* from = begin;
-  for (const char* q = begin; q < end; ++q) {
-    if (*q != '\n') continue;
+  while (from < end) {
+    const auto* q =
+        static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(end - from)));
+    if (q == nullptr) break;
     out->Write(from, static_cast<size_t>(q - from));
     WriteSpace('\n', out);
     from = q + 1;
   }
   out->Write(from, static_cast<size_t>(end - from));
+}
+
+bool KtWdlFetcher::IsPlainText() const {
+  return (m_TokenLength | m_InTag | m_InQuote | m_AttributePending | m_AfterEquals | m_InComment |
+          m_AfterOpen | m_CommentEndSeen) == 0;
+}
+
+void KtWdlFetcher::SkipPlainText(const char** cursor, size_t* count, hvfs::OutputFile* out) {
+  const char* begin = *cursor;
+  const char* end = begin + *count;
+  const char* p = FindDelimiter(begin, end);
+  // What token-by-token handling would write: every word unchanged, blanks as they are, a line
+  // feed as CR LF.
+  if (out != nullptr) WriteSpaceRun(begin, p, out);
+  *cursor = p;
+  *count = static_cast<size_t>(end - p);
 }
 
 void KtWdlFetcher::ResetTokenizer() {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <random>
 #include <string_view>
 #include <utility>
 
@@ -74,21 +77,26 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// The process's umask, read without changing it (umask() would race with other threads).
-mode_t CurrentUmask() {
-  mode_t mask = 022;
-  std::FILE* f = std::fopen("/proc/self/status", "re");
-  if (f == nullptr) return mask;
-  char line[256];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    unsigned value = 0;
-    if (std::sscanf(line, "Umask: %o", &value) == 1) {
-      mask = static_cast<mode_t>(value & 0777);
-      break;
-    }
+uint64_t RandomSeed() {
+  uint64_t seed = 0;
+  if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof seed)) {
+    return seed;
   }
-  std::fclose(f);
-  return mask;
+  // Only uniqueness matters (O_EXCL guards against the rest): time, process and thread.
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
+         (static_cast<uint64_t>(::getpid()) << 40) ^ static_cast<uint64_t>(::gettid());
+}
+
+// A name for a temporary file that no other writer picks: random letters, as mkstemp uses.
+std::string RandomSuffix() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{RandomSeed()};
+  std::string suffix(6, 'X');
+  for (char& c : suffix) c = kLetters[random() % (sizeof kLetters - 1)];
+  return suffix;
 }
 
 }  // namespace
@@ -167,8 +175,16 @@ bool OutputFile::Open(const std::string& path) {
   if (nameStart >= path.size()) return false;  // no file name
   std::string stem = path.substr(nameStart, kMaxTempNameStem);
   // The leading "." keeps the half-written file out of wildcard searches and site listings.
-  std::string temp = path.substr(0, nameStart) + "." + stem + ".hvtmp-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  const std::string prefix = path.substr(0, nameStart) + "." + stem + ".hvtmp-";
+  // Created with the mode of any new file (the kernel applies the umask and a folder's default
+  // ACL); O_EXCL makes sure that it is a new file of our own, never a link planted there.
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = prefix + RandomSuffix();
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
   if (fd < 0) return false;
   fd_ = fd;
   failed_ = false;
@@ -206,8 +222,6 @@ bool OutputFile::Flush() {
 bool OutputFile::Commit(bool stamp, int64_t time) {
   if (fd_ < 0) return false;
   bool ok = Flush();
-  // mkstemp made the file 0600; a committed file gets the mode of any newly created file.
-  if (ok) ok = ::fchmod(fd_, 0666 & ~CurrentUmask()) == 0;
   if (ok && stamp) {
     struct timespec times[2];
     times[0].tv_sec = 0;

@@ -170,8 +170,16 @@ KtWdlUrlItem* KtWdlSite::FindExact(std::string_view path) const {
 }
 
 KtWdlUrlItem* KtWdlSite::FindNoCase(std::string_view path) const {
-  auto it = m_FoldedIndex.find(cp932::ToLower(path));
+  auto it = m_FoldedIndex.find(path);
   return it == m_FoldedIndex.end() ? nullptr : it->second;
+}
+
+size_t KtWdlSite::NoCaseHash::operator()(std::string_view s) const {
+  return cp932::HashNoCase(s);
+}
+
+bool KtWdlSite::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
+  return cp932::EqualsNoCase(a, b);
 }
 
 int KtWdlSite::AddUrl(const char* path, std::vector<std::string>* links, int depth) {
@@ -192,14 +200,15 @@ int KtWdlSite::AddUrl(const char* path, std::vector<std::string>* links, int dep
   bool listed = IsListed(p.c_str()) == 1;
   if (!listed && IsIncluded(path) == 1 && IsExcluded(path) == 0) {
     auto item = std::make_unique<KtWdlUrlItem>();
-    item->SetPath(p);
+    item->SetPath(std::move(p));
     KtWdlUrlItem* raw = item.get();
     m_Urls.push_back(std::move(item));
-    m_ExactIndex.emplace(raw->GetPath(), raw);
-    m_FoldedIndex.emplace(cp932::ToLower(raw->GetPath()), raw);
+    const std::string& added = raw->GetPath();
+    m_ExactIndex.emplace(added, raw);
+    m_FoldedIndex.emplace(added, raw);
     if (links != nullptr) {
-      if (IsLogging()) Logf("\t%s", p.c_str());
-      links->push_back(p);
+      if (IsLogging()) Logf("\t%s", added.c_str());
+      links->push_back(added);
     }
     return 0;
   }

@@ -130,9 +130,16 @@ class KtWdlSite {
   int m_AllTypes = 0;
   uint32_t m_Options = 0;
   std::vector<std::unique_ptr<KtWdlUrlItem>> m_Urls;
-  // First item per exact path (keys view the items' own paths) and per folded path.
+  // Paths compared ignoring case, without making lower-case copies.
+  struct NoCaseHash {
+    size_t operator()(std::string_view s) const;
+  };
+  struct NoCaseEqual {
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  // First item per exact path and per path ignoring case; keys view the items' own paths.
   std::unordered_map<std::string_view, KtWdlUrlItem*> m_ExactIndex;
-  std::unordered_map<std::string, KtWdlUrlItem*> m_FoldedIndex;
+  std::unordered_map<std::string_view, KtWdlUrlItem*, NoCaseHash, NoCaseEqual> m_FoldedIndex;
   std::atomic<int> m_RestoredCount{0};
   std::atomic<int> m_FailedCount{0};
 };

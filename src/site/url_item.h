@@ -4,14 +4,15 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class KtWdlUrlItem {
  public:
   KtWdlUrlItem() = default;
   virtual ~KtWdlUrlItem() = default;
 
-  void SetPath(const std::string& path) {
-    m_Path = path;
+  void SetPath(std::string path) {
+    m_Path = std::move(path);
     m_Restored = 0;
   }
   const std::string& GetPath() const { return m_Path; }

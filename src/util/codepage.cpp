@@ -1,5 +1,7 @@
 #include "util/codepage.h"
 
+#include <functional>
+
 namespace cp932 {
 namespace {
 
@@ -89,6 +91,28 @@ int CompareNoCase(std::string_view a, std::string_view b) {
   if (i < a.size()) return 1;
   if (j < b.size()) return -1;
   return 0;
+}
+
+size_t HashNoCase(std::string_view s) {
+  // The hash of the folded text, folded on the stack for the usual lengths: no copy on the heap.
+  constexpr size_t kStack = 512;
+  if (s.size() > kStack) return std::hash<std::string>{}(ToLower(s));
+  unsigned char folded[kStack];
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (size_t i = 0; i < s.size();) {
+    size_t n = CharLength(s, i);
+    FoldChar(p + i, n, folded + i);
+    i += n;
+  }
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(folded), s.size()));
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  // Folding keeps every character's length, so texts of different lengths never match.
+  if (a.size() != b.size()) return false;
+  if (a == b) return true;
+  return CompareNoCase(a, b) == 0;
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {

@@ -41,7 +41,10 @@ std::string ToLower(std::string_view s);
 
 // Comparison ignoring case as described above: <0, 0, >0 by folded byte values.
 int CompareNoCase(std::string_view a, std::string_view b);
-inline bool EqualsNoCase(std::string_view a, std::string_view b) { return CompareNoCase(a, b) == 0; }
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// A hash of s that ignores case as EqualsNoCase does: texts equal ignoring case hash alike.
+size_t HashNoCase(std::string_view s);
 
 // 1 when s begins with prefix, ignoring case; prefix must end on a character boundary of s.
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);

@@ -10,6 +10,14 @@ constexpr char kSeparator = '/';
 }  // namespace
 
 int CreateFolders(const std::string& path) {
+  // Nearly every call names a folder that a file before it already needed: one look at the
+  // deepest folder saves a failing mkdir for each of its parents.
+  const size_t last = cp932::FindLast(path, kSeparator);
+  hvfs::FileInfo info;
+  if (last != cp932::npos && last > 0 && hvfs::GetFileInfo(path.substr(0, last), &info) &&
+      info.isDirectory) {
+    return 0;
+  }
   // A separator at position 0 names the root, not a folder to create.
   size_t b = cp932::FindFirst(path, kSeparator, 0);
   if (b == 0) b = cp932::FindFirst(path, kSeparator, 1);

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Every loop below checks i + 1 < srcLen before looking at the byte after x (i + 8 <= srcLen
 // before a word), so nothing at or past srcLen is read; it writes at most two bytes while
 // j < dstLen (a word only while j + 8 <= dstLen), so the last byte ever written is
@@ -53,6 +57,16 @@ inline uint64_t Load8(const unsigned char* p) {
 // by byte; returns with i and j advanced past it.
 inline void CopyPrintableRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
                              size_t dstLen, size_t& i, size_t& j) {
+#if defined(__SSE2__)
+  // Sixteen at a time: 0x20-0x7F are the signed bytes above 0x1F.
+  while (i + 16 <= srcLen && j + 16 <= dstLen) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    if (_mm_movemask_epi8(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F))) != 0xFFFF) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), v);
+    i += 16;
+    j += 16;
+  }
+#endif
   while (i + 8 <= srcLen && j + 8 <= dstLen) {
     uint64_t w = Load8(src + i);
     if (!AllPrintable(w)) break;
@@ -100,13 +114,65 @@ inline uint64_t EucPairsToSjis(uint64_t w) {
   return lead | (trail << 8);
 }
 
+#if defined(__SSE2__)
+// True when all sixteen bytes are EUC bytes (0xA1-0xFE), or JIS bytes (0x21-0x7E) for kJis.
+// A bit per byte of v, set for an EUC byte (0xA1-0xFE), or a JIS byte (0x21-0x7E) for kJis.
+template <bool kJis>
+inline unsigned PairByteMask(__m128i v) {
+  // EUC bytes lose their high bit, so both ranges become 0x21-0x7E, positive as signed bytes.
+  if constexpr (!kJis) v = _mm_xor_si128(v, _mm_set1_epi8(static_cast<char>(0x80)));
+  const __m128i ok =
+      _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+  return static_cast<unsigned>(_mm_movemask_epi8(ok));
+}
+
+// EucPairToSjis on eight pairs at once, each pair a 16-bit lane (x in the low byte).
+inline __m128i EucPairsToSjis(__m128i w) {
+  const __m128i x = _mm_and_si128(w, _mm_set1_epi16(0x00FF));
+  const __m128i y = _mm_srli_epi16(w, 8);
+  __m128i lead = _mm_srli_epi16(_mm_sub_epi16(x, _mm_set1_epi16(0xA1)), 1);
+  lead = _mm_add_epi16(lead, _mm_set1_epi16(0x81));
+  lead = _mm_add_epi16(
+      lead, _mm_and_si128(_mm_cmpgt_epi16(x, _mm_set1_epi16(0xDE)), _mm_set1_epi16(0x40)));
+  const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(x, _mm_set1_epi16(1)), _mm_set1_epi16(1));
+  const __m128i yHigh = _mm_cmpgt_epi16(y, _mm_set1_epi16(0xDF));  // y >= 0xE0
+  __m128i trail = _mm_sub_epi16(y, _mm_set1_epi16(2));
+  trail = _mm_sub_epi16(trail, _mm_and_si128(odd, _mm_set1_epi16(0x5F)));
+  trail = _mm_sub_epi16(trail, _mm_and_si128(odd, yHigh));  // a lane of all ones adds 1
+  return _mm_or_si128(lead, _mm_slli_epi16(trail, 8));
+}
+#endif
+
 // Converts the run of JIS (kJis) or EUC pairs that starts at i; returns with i and j advanced
-// past it. Four pairs at a time while eight whole bytes qualify, then pair by pair.
+// past it. Eight pairs at a time while sixteen whole bytes qualify (SSE2), four while eight do,
+// then pair by pair.
 template <bool kJis>
 inline void ConvertPairRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
                            size_t dstLen, size_t& i, size_t& j) {
   constexpr unsigned kToEuc = kJis ? 0x80 : 0;
   for (;;) {
+#if defined(__SSE2__)
+    while (i + 16 <= srcLen && j + 16 <= dstLen) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      const unsigned mask = PairByteMask<kJis>(v);
+      if constexpr (kJis) v = _mm_or_si128(v, _mm_set1_epi8(static_cast<char>(0x80)));
+      const __m128i converted = EucPairsToSjis(v);
+      if (mask == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), converted);
+        i += 16;
+        j += 16;
+        continue;
+      }
+      // The run ends inside these sixteen bytes: only its whole pairs are written.
+      const size_t run = static_cast<size_t>(std::countr_one(mask)) & ~size_t{1};
+      alignas(16) unsigned char pairs[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(pairs), converted);
+      std::memcpy(dst + j, pairs, run);
+      i += run;
+      j += run;
+      return;
+    }
+#endif
     if constexpr (std::endian::native == std::endian::little) {
       while (i + 8 <= srcLen && j + 8 <= dstLen) {
         uint64_t w = Load8(src + i);

@@ -82,4 +82,29 @@ TEST(TokenizerTest, LongTokensAreCollectedWhole) {
   EXPECT_EQ(result.saved, "<a href=" + name + ".html>");
 }
 
+TEST(TokenizerTest, RunningTextIsCopiedAsItsTokensWouldBe) {
+  // Running text between tags is copied in runs; the copy and the links must be exactly what
+  // token-by-token handling gives, whatever the block boundaries.
+  const std::string page =
+      "plain words\n\tand a tab\r\nthen <b>bold</b> text\n"
+      // An attribute name left pending by a tag still takes "=" and a value from the text.
+      "<a href>= pending.html and more\n"
+      // Outside tags a link attribute name in the text is only a word.
+      "href=\"text.html\" \"quoted  words\" after\n"
+      "<img src=pic.gif>trailing text with no end";
+  ScanFixture fixture;
+  ScanResult whole = fixture.Scan(page, {page.size()});
+  EXPECT_EQ(whole.links, (Links{"pending.html", "pic.gif"}));
+  EXPECT_EQ(whole.saved,
+            "plain words\r\n\tand a tab\r\r\nthen <b>bold</b> text\r\n"
+            "<a href>= pending.html and more\r\n"
+            "href=\"text.html\" \"quotedwords\" after\r\n"
+            "<img src=pic.gif>trailing text with no end");
+  for (size_t block = 1; block <= 9; ++block) {
+    ScanResult split = fixture.Scan(page, {block});
+    EXPECT_EQ(split.links, whole.links) << "blocks of " << block;
+    EXPECT_EQ(split.saved, whole.saved) << "blocks of " << block;
+  }
+}
+
 }  // namespace

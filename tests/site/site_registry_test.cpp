@@ -73,6 +73,20 @@ TEST_F(SiteRegistryTest, AddUrl_CaseDifferingPathIsListedAgainButLookupsFindTheO
   EXPECT_EQ(site.IsListed("A.HTML"), 0);
 }
 
+TEST_F(SiteRegistryTest, LookupsIgnoringCaseFoldFullWidthLettersButNotTrailBytes) {
+  KtWdlSite& site = MakeSite();
+  site.SetAllTypes();
+  site.AddUrl("\x82\x60\x82\x61/Page.html", nullptr, 0);  // full-width A and B
+  site.MarkRestored("\x82\x60\x82\x61/Page.html");
+  EXPECT_EQ(site.IsRestored("\x82\x81\x82\x82/page.HTML"), 1);
+  EXPECT_EQ(site.IsListed("\x82\x81\x82\x82/page.HTML"), 0) << "IsListed is exact";
+  // 0x83 0x41 is one katakana; its trail byte is no "A" to fold.
+  site.AddUrl("\x83\x41.gif", nullptr, 0);
+  site.MarkRestored("\x83\x41.gif");
+  EXPECT_EQ(site.IsRestored("\x83\x61.gif"), 0);
+  EXPECT_EQ(site.IsRestored("\x83\x41.GIF"), 1);
+}
+
 TEST_F(SiteRegistryTest, AddUrl_NormalisesFoldersButNotNamesWithAnExtension) {
   KtWdlSite& site = MakeSite();
   site.SetAllTypes();

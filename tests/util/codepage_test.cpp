@@ -69,6 +69,16 @@ TEST(CodePage, CaseFoldingCoversAsciiAndFullWidthLettersButNeverTrailBytes) {
   EXPECT_EQ(cp932::CompareNoCase("", ""), 0);
 }
 
+TEST(CodePage, HashNoCaseAgreesWithEqualsNoCase) {
+  EXPECT_EQ(cp932::HashNoCase("Dir/Index.HTML"), cp932::HashNoCase("dir/index.html"));
+  EXPECT_EQ(cp932::HashNoCase("\x82\x60/a"), cp932::HashNoCase("\x82\x81/A"));
+  EXPECT_EQ(cp932::HashNoCase(""), cp932::HashNoCase(""));
+  // A trail byte in the range of a capital letter is not folded, so the texts differ.
+  EXPECT_NE(cp932::HashNoCase(kKatakanaWithATrail), cp932::HashNoCase("\x83\x61"));
+  EXPECT_NE(cp932::HashNoCase("a.html"), cp932::HashNoCase("b.html"));
+  EXPECT_NE(cp932::HashNoCase("ab"), cp932::HashNoCase("ba"));
+}
+
 TEST(CodePage, StartsWithNoCaseNeedsAPrefixEndingOnACharacter) {
   EXPECT_TRUE(cp932::StartsWithNoCase("HTTP://host/", "http://"));
   EXPECT_TRUE(cp932::StartsWithNoCase("abc", ""));

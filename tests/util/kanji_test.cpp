@@ -142,6 +142,33 @@ TEST(EucToSjis, LongRunsOfPairsMatchJisCodeToSjisForEveryCode) {
   }
 }
 
+// Runs of pairs of every length that end in the middle of a block, at every offset, with text
+// after them: the end of a run found sixteen bytes at a time must keep exactly its whole pairs.
+TEST(EucToSjis, RunsEndingAnywhereInsideTheBlockKeepExactlyTheirPairs) {
+  const std::string tail = " and plain text after the run, long enough to read ahead.\n";
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (int pairs = 1; pairs <= 20; ++pairs) {
+      std::string euc(offset, 'p'), jis(offset, 'p'), expected(offset, 'p');
+      jis += "\x1B$B";
+      for (int k = 0; k < pairs; ++k) {
+        const int j1 = 0x21 + (k * 7 + pairs) % 94, j2 = 0x21 + (k * 13 + offset) % 94;
+        euc += static_cast<char>(j1 | 0x80);
+        euc += static_cast<char>(j2 | 0x80);
+        jis += static_cast<char>(j1);
+        jis += static_cast<char>(j2);
+        unsigned char s1 = 0, s2 = 0;
+        JisCodeToSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2), &s1, &s2);
+        expected += static_cast<char>(s1);
+        expected += static_cast<char>(s2);
+      }
+      EXPECT_EQ(Euc(euc + tail), expected + tail) << offset << " " << pairs;
+      EXPECT_EQ(Jis(jis + "\x1B(B" + tail), expected + tail) << offset << " " << pairs;
+      // A lone EUC byte after the pairs is kept as it is, and the text goes on after it.
+      EXPECT_EQ(Euc(euc + "\xB0" + tail), expected + "\xB0" + tail) << offset << " " << pairs;
+    }
+  }
+}
+
 TEST(EucToSjis, StrayAndCutUnitsBecomeQuestionMarks) {
   EXPECT_EQ(Euc("ab\xA4"), "ab?") << "an EUC lead byte cut by the block end";
   EXPECT_EQ(Euc("ab\x8E"), "ab?") << "a single shift cut by the block end";
