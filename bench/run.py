@@ -409,7 +409,7 @@ def write_results(path, args, stats, rows, floor, big, loads, versions, started,
             ratio = "< %.3f" % (harvo["wall"] / r["wall"]) if harvo else "-"
             wall = "stopped at %.0f" % r["wall"]
         else:
-            ratio = "%.2f" % (harvo["wall"] / r["wall"]) if harvo and r["wall"] else "-"
+            ratio = ratio_text(harvo["wall"] / r["wall"]) if harvo and r["wall"] else "-"
             wall = "%.2f" % r["wall"]
         complete = "all %d" % stats["reachable"] if r["missing"] == 0 else "%d missing" % r["missing"]
         lines.append("| `%s` | %s | %s | %.2f | %.1f | %d | %d | %d | %d | %.1f | %s | %s | %s |" % (
@@ -451,6 +451,11 @@ def write_results(path, args, stats, rows, floor, big, loads, versions, started,
         lines.extend(micro_section(micro))
     with open(path, "w") as fh:
         fh.write("\n".join(lines) + "\n")
+
+
+def ratio_text(ratio):
+    """Two decimals, or two significant digits for a ratio that would print as 0.00."""
+    return "%.2f" % ratio if ratio >= 0.1 else "%.2g" % ratio
 
 
 def micro_section(path):

@@ -1,0 +1,41 @@
+# The shared library exports exactly the functions the public header declares, and nothing
+# else: no C++ symbol of the internal classes, no symbol of a library linked into it.
+#   cmake -DLIBRARY=<libharvo.so> -DHEADER=<harvo.h> -DNM=<nm> -P check_exports.cmake
+file(STRINGS "${HEADER}" declarations REGEX "^HVR_API [^(]* \\**Hvr[A-Za-z0-9_]*\\(")
+set(declared)
+foreach(line IN LISTS declarations)
+  string(REGEX MATCH "Hvr[A-Za-z0-9_]*\\(" name "${line}")
+  string(REPLACE "(" "" name "${name}")
+  list(APPEND declared "${name}")
+endforeach()
+list(LENGTH declared count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no export declarations found in ${HEADER}")
+endif()
+
+execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
+                OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" rows "${listing}")
+set(exported)
+foreach(row IN LISTS rows)
+  # "<address> <type> <name>"; the version script's node shows as an absolute symbol.
+  if(row MATCHES "^[0-9a-fA-F]* ([A-Za-z]) ([^ @]+)")
+    if(NOT CMAKE_MATCH_1 STREQUAL "A")
+      list(APPEND exported "${CMAKE_MATCH_2}")
+    endif()
+  endif()
+endforeach()
+
+list(SORT declared)
+list(SORT exported)
+if(NOT declared STREQUAL exported)
+  set(extra ${exported})
+  list(REMOVE_ITEM extra ${declared})
+  set(missing ${declared})
+  list(REMOVE_ITEM missing ${exported})
+  message(FATAL_ERROR "exports differ from the header\n  not declared: ${extra}\n  not exported: ${missing}")
+endif()
+message(STATUS "${count} exports, all declared in the header")
