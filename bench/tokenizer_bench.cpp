@@ -9,28 +9,10 @@
 
 #include "bench_support.h"
 #include "fetch/fetcher.h"
+#include "fetch/fetcher_test_peer.h"
 #include "harvo.h"
 #include "platform/fs.h"
 #include "site/site.h"
-
-// The fetcher lets this class (named for its tests) drive the scan without a server.
-class KtWdlFetcherTestPeer {
- public:
-  explicit KtWdlFetcherTestPeer(KtWdlFetcher* fetcher) : f_(fetcher) {}
-  void Begin(const std::string& urlDirectory) {
-    f_->m_UrlDirectory = urlDirectory;
-    f_->ResetTokenizer();
-  }
-  int Feed(std::string_view text, hvfs::OutputFile* out, std::vector<std::string>* links) {
-    return f_->ScanBlock(text, out, links, 0);
-  }
-  int End(hvfs::OutputFile* out, std::vector<std::string>* links) {
-    return f_->ScanEnd(out, links, 0);
-  }
-
- private:
-  KtWdlFetcher* f_;
-};
 
 namespace {
 

@@ -8,32 +8,12 @@
 #include <vector>
 
 #include "fetch/fetcher.h"
+#include "fetch/fetcher_test_peer.h"
 #include "harvo.h"
 #include "platform/fs.h"
 #include "job/session.h"
 #include "site/site.h"
 #include "support/temp_dir.h"
-
-class KtWdlFetcherTestPeer {
- public:
-  explicit KtWdlFetcherTestPeer(KtWdlFetcher* fetcher) : f_(fetcher) {}
-  void Begin(const std::string& urlDirectory) {
-    f_->m_UrlDirectory = urlDirectory;
-    f_->ResetTokenizer();
-  }
-  int Feed(std::string_view text, hvfs::OutputFile* out, std::vector<std::string>* links) {
-    return f_->ScanBlock(text, out, links, 0);
-  }
-  int End(hvfs::OutputFile* out, std::vector<std::string>* links) {
-    return f_->ScanEnd(out, links, 0);
-  }
-  int TokenCapacity() const { return f_->m_TokenCapacity; }
-  // What the token being collected holds in memory.
-  size_t TokenBytesHeld() const { return f_->m_Token.capacity(); }
-
- private:
-  KtWdlFetcher* f_;
-};
 
 // What a scan of one page gives: the links the site accepted, in order, and the saved copy.
 struct ScanResult {

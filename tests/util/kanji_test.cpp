@@ -122,18 +122,24 @@ TEST(EucToSjis, ConvertsPairsAndSingleShifts) {
 
 // Long runs of pairs take the word-at-a-time path: every code of the 94 x 94 grid, after prefixes
 // of every length mod 8, must come out as JisCodeToSjis gives it pair by pair.
+// Appends the JIS code j1 j2 to EUC-JP text, to two-byte JIS text and, converted by
+// JisCodeToSjis, to the Shift_JIS text expected from either.
+void AppendPair(int j1, int j2, std::string* euc, std::string* jis, std::string* expected) {
+  *euc += static_cast<char>(j1 | 0x80);
+  *euc += static_cast<char>(j2 | 0x80);
+  *jis += static_cast<char>(j1);
+  *jis += static_cast<char>(j2);
+  unsigned char s1 = 0, s2 = 0;
+  JisCodeToSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2), &s1, &s2);
+  *expected += static_cast<char>(s1);
+  *expected += static_cast<char>(s2);
+}
+
 TEST(EucToSjis, LongRunsOfPairsMatchJisCodeToSjisForEveryCode) {
   std::string euc, jis = "\x1B$B", expected;
   for (int j1 = 0x21; j1 <= 0x7E; ++j1) {
     for (int j2 = 0x21; j2 <= 0x7E; ++j2) {
-      euc += static_cast<char>(j1 | 0x80);
-      euc += static_cast<char>(j2 | 0x80);
-      jis += static_cast<char>(j1);
-      jis += static_cast<char>(j2);
-      unsigned char s1 = 0, s2 = 0;
-      JisCodeToSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2), &s1, &s2);
-      expected += static_cast<char>(s1);
-      expected += static_cast<char>(s2);
+      AppendPair(j1, j2, &euc, &jis, &expected);
     }
   }
   for (const std::string prefix : {"", "a", "ab", "abc", "abcd", "abcde", "abcdef", "abcdefg"}) {
@@ -152,14 +158,7 @@ TEST(EucToSjis, RunsEndingAnywhereInsideTheBlockKeepExactlyTheirPairs) {
       jis += "\x1B$B";
       for (int k = 0; k < pairs; ++k) {
         const int j1 = 0x21 + (k * 7 + pairs) % 94, j2 = 0x21 + (k * 13 + offset) % 94;
-        euc += static_cast<char>(j1 | 0x80);
-        euc += static_cast<char>(j2 | 0x80);
-        jis += static_cast<char>(j1);
-        jis += static_cast<char>(j2);
-        unsigned char s1 = 0, s2 = 0;
-        JisCodeToSjis(static_cast<unsigned char>(j1), static_cast<unsigned char>(j2), &s1, &s2);
-        expected += static_cast<char>(s1);
-        expected += static_cast<char>(s2);
+        AppendPair(j1, j2, &euc, &jis, &expected);
       }
       EXPECT_EQ(Euc(euc + tail), expected + tail) << offset << " " << pairs;
       EXPECT_EQ(Jis(jis + "\x1B(B" + tail), expected + tail) << offset << " " << pairs;
