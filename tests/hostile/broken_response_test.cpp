@@ -18,7 +18,6 @@
 namespace {
 
 using R = ScriptedResponse;
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int64_t kOld = 1500000000;
@@ -50,11 +49,6 @@ class BrokenResponseTest : public ::testing::Test {
     for (const auto& [rel, size] : hostile::FilesBelow(dir_.path())) {
       EXPECT_EQ(rel.find(".hvtmp-"), std::string::npos) << rel;
     }
-  }
-  static Clock::duration TimedStop(TestHandle& handle, HvrJobInfo* job, int index) {
-    auto start = Clock::now();
-    EXPECT_EQ(HvrStop(handle.get(), job, index), 0);
-    return Clock::now() - start;
   }
 
   ScriptedServer server_;
@@ -179,7 +173,7 @@ TEST_F(BrokenResponseTest, AServerThatNeverAnswersIsLeftByAStopWithin2Seconds) {
   int index = -1;
   ASSERT_EQ(handle_.Start(&job, &index), 0);
   ASSERT_TRUE(server_.WaitForStalls(1));
-  EXPECT_LT(TimedStop(handle_, &job, index), 2s);
+  EXPECT_LT(handle_.TimedStop(&job, index), 2s);
   EXPECT_EQ(HvrIsDL(handle_.get(), index), 0);
   EXPECT_EQ(server_.requestCount("/later.html"), 0u);
   EXPECT_FALSE(ReadFileText(Site() + "index.html").empty());
@@ -197,7 +191,7 @@ TEST_F(BrokenResponseTest, BodiesThatNeverEndAreLeftByAStopWithin2Seconds) {
     ASSERT_EQ(handle.Start(&job, &index), 0);
     ASSERT_TRUE(WaitFor([&] { return HvrGetDLRestoredSize(handle.get(), index) > (1 << 20); }))
         << target;
-    EXPECT_LT(TimedStop(handle, &job, index), 2s) << target;
+    EXPECT_LT(handle.TimedStop(&job, index), 2s) << target;
     EXPECT_EQ(HvrIsDL(handle.get(), index), 0);
     // What arrived before the stop is kept, exactly as sent.
     std::string data = ReadFileText(Site() + (target + 1));

@@ -26,12 +26,6 @@ class StopTest : public ::testing::Test {
     job.Interval = 60000;  // a stop must not wait for the pause after a file
     return job;
   }
-  // Calls HvrStop and returns how long it took.
-  Clock::duration Stop(HvrJobInfo* job, int index) {
-    auto start = Clock::now();
-    EXPECT_EQ(HvrStop(handle_.get(), job, index), 0);
-    return Clock::now() - start;
-  }
 
   ScriptedServer server_;
   TempDir dir_;
@@ -44,7 +38,7 @@ TEST_F(StopTest, DuringABody_LeavesAPartialStampedCountedFile) {
   int index = -1;
   ASSERT_EQ(handle_.Start(&job, &index), 0);
   ASSERT_TRUE(WaitFor([&] { return HvrGetDLRestoredSize(handle_.get(), index) > 8192; }));
-  EXPECT_LT(Stop(&job, index), 2s);
+  EXPECT_LT(handle_.TimedStop(&job, index), 2s);
   EXPECT_EQ(HvrIsDL(handle_.get(), index), 0);
   EXPECT_EQ(HvrGetDLRestoredNum(handle_.get(), index), 1);
   hvfs::FileInfo info;
@@ -64,7 +58,7 @@ TEST_F(StopTest, DuringAPageBody_EndsTheWalk) {
   int index = -1;
   ASSERT_EQ(handle_.Start(&job, &index), 0);
   ASSERT_TRUE(WaitFor([&] { return HvrGetDLRestoredSize(handle_.get(), index) > 4000; }));
-  EXPECT_LT(Stop(&job, index), 2s);
+  EXPECT_LT(handle_.TimedStop(&job, index), 2s);
   EXPECT_EQ(server_.requestTargets(), std::vector<std::string>{"/index.html"});
   HvrEnd(handle_.get(), &job, index);
 }
@@ -75,7 +69,7 @@ TEST_F(StopTest, DuringAStalledResponse_ReturnsPromptly) {
   int index = -1;
   ASSERT_EQ(handle_.Start(&job, &index), 0);
   ASSERT_TRUE(server_.WaitForStalls(1));
-  EXPECT_LT(Stop(&job, index), 2s);
+  EXPECT_LT(handle_.TimedStop(&job, index), 2s);
   EXPECT_EQ(job.Error, HVR_ERR_FILE);
   HvrEnd(handle_.get(), &job, index);
 }
@@ -109,7 +103,7 @@ TEST_F(StopTest, MultiSiteRun_StoppedInTheFirstJobEndsEveryJobAfterItsStartPage)
   ASSERT_EQ(HvrMultiStart(handle_.get(), &tmpl, &links), 0);
   ASSERT_TRUE(server_.WaitForRequests(1));
   EXPECT_EQ(HvrIsDL(handle_.get(), 2), 1);  // every slot counts while the run lives
-  EXPECT_LT(Stop(&tmpl, -1), 3s);
+  EXPECT_LT(handle_.TimedStop(&tmpl, -1), 3s);
   EXPECT_EQ(server_.requestTargets(),
             (std::vector<std::string>{"/one/index.html", "/two/index.html", "/three/index.html"}));
   EXPECT_EQ(ReadFileText(Site() + "two/index.html"), "");

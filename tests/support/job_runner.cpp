@@ -1,5 +1,7 @@
 #include "support/job_runner.h"
 
+#include <gtest/gtest.h>
+
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -15,6 +17,12 @@ TestHandle::~TestHandle() {
 }
 
 int TestHandle::Start(HvrJobInfo* job, int* index) { return HvrStart(&handle_, job, index); }
+
+std::chrono::steady_clock::duration TestHandle::TimedStop(HvrJobInfo* job, int index) {
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(HvrStop(&handle_, job, index), 0);
+  return std::chrono::steady_clock::now() - start;
+}
 
 bool TestHandle::WaitIdle(std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;

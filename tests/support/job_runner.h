@@ -21,6 +21,8 @@ class TestHandle {
 
   // HvrStart; returns its result and keeps the index.
   int Start(HvrJobInfo* job, int* index);
+  // HvrStop, which must succeed (a test failure otherwise); returns how long the call took.
+  std::chrono::steady_clock::duration TimedStop(HvrJobInfo* job, int index);
   // Waits until no job of the handle runs; false when the limit passed first.
   bool WaitIdle(std::chrono::milliseconds limit = std::chrono::seconds(30));
   // Start, wait, and end the job (HvrEnd clears FailedFiles, so they are copied first).
