@@ -32,7 +32,7 @@ void ScanPage(benchmark::State& state, bool saveCopy, bool newLinks) {
   // and the page has none, so the scan never waits for a server.
   KtWdlSite site(nullptr, &job);
   site.SetAllTypes();
-  KtWdlFetcher fetcher(nullptr, &site);
+  KtWdlFetcher fetcher(nullptr, nullptr, &site);
   KtWdlFetcherTestPeer peer(&fetcher);
   std::vector<std::string> links;
   size_t linkCount = 0;

@@ -2,7 +2,7 @@
 #include "api/guard.h"
 #include "api/manager.h"
 #include "harvo.h"
-#include "job/log.h"
+#include "util/log.h"
 
 namespace {
 

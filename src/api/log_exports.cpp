@@ -1,6 +1,6 @@
 // The two log exports: the host opens and closes a job's log through its record.
 #include "harvo.h"
-#include "job/log.h"
+#include "util/log.h"
 
 HVR_API void HvrLogStart(HvrJobInfo* job, const char* path) {
   if (job == nullptr || job->Log == nullptr) return;  // no record, or a job not started

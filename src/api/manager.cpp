@@ -1,11 +1,8 @@
 #include "api/manager.h"
 
-#include "fetch/fetcher.h"
-#include "job/crawl_thread.h"
-#include "job/log.h"
 #include "job/session.h"
 #include "platform/thread.h"
-#include "site/site.h"
+#include "util/log.h"
 
 namespace {
 
@@ -43,49 +40,46 @@ void KtWdlManager::CloseSession() {
   }
   // The records of jobs that were never ended are ended here: their log objects would
   // otherwise be lost with the handle.
-  for (KtWdlJob* job : m_Jobs) {
+  for (const auto& job : m_Jobs) {
     if (job == nullptr) continue;
     HvrJobInfo* record = job->Site->GetJob();
     delete record->Log;
     record->Log = nullptr;
   }
   if (!m_Jobs.empty()) EndJob(-1);
-  for (KtWdlJob* job : m_Jobs) delete job;
   m_Jobs.clear();
   m_Session.reset();
 }
 
 int KtWdlManager::CreateJob(HvrJobInfo* job, int* index) {
-  auto entry = std::make_unique<KtWdlJob>();
-  entry->Site = new KtWdlSite(m_Session.get(), job);
-  entry->Fetcher = new KtWdlFetcher(m_Session.get(), entry->Site);
-  entry->Thread = new KtWdlThread(m_Session.get(), entry->Site, entry->Fetcher);
-  entry->Life = entry->Thread->GetLife();
-  KtWdlJob* raw = entry.release();
-  m_Jobs.push_back(raw);
+  m_Jobs.push_back(std::make_unique<KtWdlJob>(m_Session.get(), job));
+  KtWdlJob* entry = m_Jobs.back().get();
   *index = static_cast<int>(m_Jobs.size() - 1);
-  if (job->Error != 0) return -1;
+  if (job->Error != 0) {
+    // A job that will never run counts as finished, so that no wait hangs on it.
+    entry->Site->SetState(KtWdlSite::kFinished);
+    return -1;
+  }
 
   if (job->AllTypes != 0) {
-    raw->Site->SetAllTypes();
+    entry->Site->SetAllTypes();
   } else {
-    for (const std::string& type : job->Types) raw->Site->AddType(type.c_str());
+    for (const std::string& type : job->Types) entry->Site->AddType(type.c_str());
   }
-  for (const std::string& type : job->ExcludeTypes) raw->Site->AddExcludeType(type.c_str());
-  raw->Site->AddOptions(static_cast<uint32_t>(job->Options));
+  for (const std::string& type : job->ExcludeTypes) entry->Site->AddExcludeType(type.c_str());
+  entry->Site->AddOptions(static_cast<uint32_t>(job->Options));
   return 0;
 }
 
 int KtWdlManager::StartJob(HvrJobInfo* job, int* index) {
   size_t before = m_Jobs.size();
-  if (CreateJob(job, index) == 0 && m_Jobs.back()->Thread->CreateThread(true)) return 0;
-  // A job that will never run counts as finished, so that no wait hangs on it.
-  if (m_Jobs.size() > before) m_Jobs.back()->Site->SetState(2);
+  if (CreateJob(job, index) == 0 && m_Jobs.back()->StartThread()) return 0;
+  if (m_Jobs.size() > before) m_Jobs.back()->Site->SetState(KtWdlSite::kFinished);
   return -1;
 }
 
 int KtWdlManager::StartMulti(HvrLinkArray* links) {
-  std::vector<size_t> created;
+  std::vector<KtWdlJob*> created;
   bool failed = false;
   for (size_t i = 0; i < links->size(); ++i) {
     HvrLinkInfo* link = links->at(i);
@@ -93,7 +87,7 @@ int KtWdlManager::StartMulti(HvrLinkArray* links) {
     int index = 0;
     size_t before = m_Jobs.size();
     int result = CreateJob(&link->Job, &index);
-    if (m_Jobs.size() > before) created.push_back(m_Jobs.size() - 1);
+    if (m_Jobs.size() > before) created.push_back(m_Jobs.back().get());
     if (result != 0) {
       link->Job.Error = HVR_ERR_SETTING;
       failed = true;
@@ -101,26 +95,16 @@ int KtWdlManager::StartMulti(HvrLinkArray* links) {
     }
   }
   if (!failed) {
-    auto* thread = new KtWdlMultiThread(m_Session.get(), m_Jobs);
+    auto thread = std::make_unique<KtWdlMultiThread>(m_Session.get(), created, m_MultiThread);
     auto life = thread->GetLife();
     if (thread->CreateThread(true)) {
+      (void)thread.release();  // deletes itself when its thread ends
       m_MultiThread = life;
       return 0;
     }
-    delete thread;
   }
-  for (size_t slot : created) m_Jobs[slot]->Site->SetState(2);
+  for (KtWdlJob* job : created) job->Site->SetState(KtWdlSite::kFinished);
   return -1;
-}
-
-void KtWdlManager::FreeJob(size_t slot) {
-  KtWdlJob* job = m_Jobs[slot];
-  delete job->Fetcher;
-  delete job->Site;
-  // A thread that never ran did not delete itself.
-  if (job->Life->load() == CWinThread::kNotStarted) delete job->Thread;
-  delete job;
-  m_Jobs[slot] = nullptr;
 }
 
 int KtWdlManager::EndJob(int index) {
@@ -129,7 +113,7 @@ int KtWdlManager::EndJob(int index) {
     if (index >= 0 && slot != static_cast<size_t>(index)) continue;
     if (m_Jobs[slot] == nullptr) continue;
     while (IsRunning(static_cast<int>(slot)) == 1) hvthread::SleepMilliseconds(kEndPollMs);
-    FreeJob(slot);
+    m_Jobs[slot].reset();
   }
   return 0;
 }
@@ -139,8 +123,8 @@ int KtWdlManager::IsRunning(int index) const {
   if (index >= static_cast<int>(m_Jobs.size())) return 0;
   for (size_t slot = 0; slot < m_Jobs.size(); ++slot) {
     if (index >= 0 && slot != static_cast<size_t>(index)) continue;
-    const KtWdlJob* job = m_Jobs[slot];
-    if (job != nullptr && (job->Site->IsState(0) == 1 || job->Site->IsState(1) == 1)) return 1;
+    const KtWdlJob* job = m_Jobs[slot].get();
+    if (job != nullptr && job->GetState() != KtWdlSite::kFinished) return 1;
   }
   return 0;
 }
@@ -155,8 +139,8 @@ void KtWdlManager::RequestStop() {
 
 int KtWdlManager::CountRunning() const {
   int count = 0;
-  for (const KtWdlJob* job : m_Jobs) {
-    if (job != nullptr && IsAlive(job->Life)) ++count;
+  for (const auto& job : m_Jobs) {
+    if (job != nullptr && job->IsThreadAlive()) ++count;
   }
   return count;
 }

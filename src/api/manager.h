@@ -1,4 +1,4 @@
-// The object behind a handle: the internet session, the job table and the multi-site thread.
+// The object behind a handle: the internet session, the job table and the multi-site runs.
 // Slots of the job table are appended and never reused; an ended job leaves its slot empty.
 // The exports call it on the host's thread only.
 #ifndef HARVO_API_MANAGER_H
@@ -8,21 +8,10 @@
 #include <vector>
 
 #include "harvo.h"
+#include "job/job.h"
 #include "platform/winthread.h"
 
 class KtWdlSession;
-class KtWdlSite;
-class KtWdlFetcher;
-class KtWdlThread;
-
-// One job: the worker thread (deletes itself when it ends; asked only through Life), the crawl
-// state and the fetcher (both owned by the job).
-struct KtWdlJob {
-  KtWdlThread* Thread = nullptr;
-  std::shared_ptr<const CWinThread::Life> Life;
-  KtWdlSite* Site = nullptr;
-  KtWdlFetcher* Fetcher = nullptr;
-};
 
 class KtWdlManager {
  public:
@@ -40,12 +29,14 @@ class KtWdlManager {
   // A new job from the record, its slot written to *index once it reached the table. -1 when it
   // could not be created or started; such a job counts as finished.
   int StartJob(HvrJobInfo* job, int* index);
-  // Jobs for the selected links, then the multi-site thread over the table. -1 on failure.
+  // Jobs for the selected links, then a multi-site thread over exactly those jobs. A run started
+  // while an earlier run of the handle still goes waits for that run to end before its first
+  // job starts. -1 on failure; the jobs created then count as finished.
   int StartMulti(HvrLinkArray* links);
   // Waits for the selected slots (negative: all) to finish, then frees their jobs. -1 when the
   // index is at or beyond the number of slots.
   int EndJob(int index);
-  // 1 while the multi-site thread lives, or a selected slot holds a job in state 0 or 1.
+  // 1 while a multi-site thread lives, or a selected slot holds a job that is created or running.
   int IsRunning(int index) const;
   // Waits until no job runs, testing every 100 ms.
   void WaitWhileRunning() const;
@@ -55,13 +46,12 @@ class KtWdlManager {
   int CountRunning() const;
 
   int GetSlotCount() const { return static_cast<int>(m_Jobs.size()); }
-  KtWdlJob* GetJob(int index) const { return m_Jobs[static_cast<size_t>(index)]; }
+  KtWdlJob* GetJob(int index) const { return m_Jobs[static_cast<size_t>(index)].get(); }
 
  private:
   int CreateJob(HvrJobInfo* job, int* index);
-  void FreeJob(size_t slot);
 
-  std::vector<KtWdlJob*> m_Jobs;
+  std::vector<std::unique_ptr<KtWdlJob>> m_Jobs;
   std::unique_ptr<KtWdlSession> m_Session;
   std::shared_ptr<const CWinThread::Life> m_MultiThread;  // life of the latest multi-site thread
 };

@@ -45,7 +45,7 @@ Selected Select(const KtWdlManager& manager, int index, Query query) {
     }
     if (!found) return result;
   }
-  if (job == nullptr || job->Thread == nullptr || job->Fetcher == nullptr) {
+  if (job == nullptr || job->Fetcher == nullptr) {
     result.outcome = Selection::kMissing;
     return result;
   }
@@ -67,7 +67,7 @@ int NameQuery(KtWdlManager** handle, int index, char* buffer, Query query) {
     buffer[0] = '\0';
     Selected selected = Select(**handle, index, query);
     if (selected.outcome != Selection::kFound) return 1;
-    KtWdlFetcher* fetcher = selected.job->Fetcher;
+    KtWdlFetcher* fetcher = selected.job->Fetcher.get();
     CopyText(query == Query::kSiteName ? fetcher->GetSiteName() : fetcher->GetFileName(), buffer);
     return 0;
   });

@@ -8,7 +8,7 @@
 #include "platform/dirlist.h"
 #include "platform/profile.h"
 #include "platform/wineprefix.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 

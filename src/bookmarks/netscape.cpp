@@ -6,7 +6,7 @@
 #include "bookmarks/link_array.h"
 #include "bookmarks/store_io.h"
 #include "platform/wineprefix.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 

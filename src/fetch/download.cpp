@@ -7,7 +7,6 @@
 
 #include "fetch/fetcher.h"
 #include "harvo.h"
-#include "job/session.h"
 #include "platform/http.h"
 #include "platform/thread.h"
 #include "site/site.h"
@@ -152,7 +151,7 @@ bool KtWdlFetcher::IsConverted() const {
 }
 
 bool KtWdlFetcher::IsStopping() const {
-  return m_Session != nullptr && m_Session->IsStopRequested() == 1;
+  return m_Stop != nullptr && m_Stop->IsSet();
 }
 
 std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {

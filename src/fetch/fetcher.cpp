@@ -8,11 +8,10 @@
 #include <mutex>
 
 #include "harvo.h"
-#include "job/session.h"
 #include "platform/http.h"
 #include "platform/thread.h"
 #include "site/site.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 #include "util/fileutil.h"
 
 namespace {
@@ -53,8 +52,9 @@ using RequestPtr = std::unique_ptr<CHttpFile>;
 
 }  // namespace
 
-KtWdlFetcher::KtWdlFetcher(KtWdlSession* session, KtWdlSite* site)
-    : m_Session(session), m_Site(site) {
+KtWdlFetcher::KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop,
+                           KtWdlSite* site)
+    : m_Session(session), m_Stop(stop), m_Site(site) {
   std::lock_guard<KtWdlSite> lock(*site);
   m_Connection = site->GetConnection();
   m_AttributeNames = {"src", "href", "background", "code"};
@@ -74,7 +74,7 @@ void KtWdlFetcher::CloseRequest() {
 
 CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName) {
   RequestPtr request(m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", kRequestFlags));
-  const char* agent = m_Session != nullptr ? m_Session->GetAgent() : "";
+  const char* agent = m_Session != nullptr ? m_Session->GetSettings().agent.c_str() : "";
   std::string headers(sizeof(kHeaderFormat) + std::char_traits<char>::length(agent), '\0');
   headers.resize(static_cast<size_t>(
       std::snprintf(headers.data(), headers.size(), kHeaderFormat, agent)));

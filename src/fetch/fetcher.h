@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/thread.h"
 
-class KtWdlSession;
+class CInternetSession;
 class KtWdlSite;
 class CHttpConnection;
 class CHttpFile;
@@ -41,7 +42,9 @@ class KtWdlFetcher {
     kTypeOther = 99,
   };
 
-  KtWdlFetcher(KtWdlSession* session, KtWdlSite* site);
+  // session gives the agent name and opens nothing itself; stop is the handle's stop request
+  // (either may be null: no agent, never stopped).
+  KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop, KtWdlSite* site);
   virtual ~KtWdlFetcher();
   KtWdlFetcher(const KtWdlFetcher&) = delete;
   KtWdlFetcher& operator=(const KtWdlFetcher&) = delete;
@@ -119,7 +122,8 @@ class KtWdlFetcher {
   void AppendIndexName(std::string_view tested, const std::string& directory);
   void ReportLink(const std::string& path, std::vector<std::string>* links, int depth);
 
-  KtWdlSession* m_Session;
+  CInternetSession* m_Session;
+  const hvthread::StopFlag* m_Stop;
   KtWdlSite* m_Site;
   CHttpConnection* m_Connection = nullptr;
   std::vector<std::string> m_AttributeNames;

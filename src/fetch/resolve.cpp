@@ -5,7 +5,7 @@
 
 #include "fetch/fetcher.h"
 #include "site/site.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 

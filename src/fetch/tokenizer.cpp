@@ -10,7 +10,7 @@
 #endif
 
 #include "fetch/fetcher.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 

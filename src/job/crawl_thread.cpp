@@ -1,12 +1,16 @@
 #include "job/crawl_thread.h"
 
-#include "api/manager.h"
 #include "fetch/fetcher.h"
 #include "harvo.h"
+#include "job/job.h"
 #include "job/session.h"
 #include "platform/thread.h"
 #include "site/site.h"
 #include "util/fileutil.h"
+
+namespace {
+constexpr int kPollMs = 100;
+}  // namespace
 
 // One level of the walk: a received page and the position in its list of links.
 struct KtWdlThread::Frame {
@@ -19,18 +23,18 @@ KtWdlThread::KtWdlThread(KtWdlSession* session, KtWdlSite* site, KtWdlFetcher* f
     : m_Session(session), m_Site(site), m_Fetcher(fetcher) {}
 
 bool KtWdlThread::InitInstance() {
-  m_Site->SetState(0);
+  m_Site->SetState(KtWdlSite::kCreated);
   return true;
 }
 
 int KtWdlThread::Run() {
-  m_Site->SetState(1);
+  m_Site->SetState(KtWdlSite::kRunning);
   const char* name = m_Site->GetName();
   std::string start = m_Site->GetStartPath();
   std::string save = PageFolder(m_Site->GetSaveFolder(), start);
   std::string compareRoot = m_Site->GetCompareFolder();
   std::string compare = compareRoot.empty() ? std::string() : PageFolder(compareRoot, start);
-  if (Crawl(name, start, save, compare, 0) == -1) {
+  if (Crawl(name, start, save, compare, 0) == kFailed) {
     m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
   }
   return ExitInstance();
@@ -38,7 +42,7 @@ int KtWdlThread::Run() {
 
 int KtWdlThread::ExitInstance() {
   // After this the job may be ended and its site and fetcher deleted at any moment.
-  m_Site->SetState(2);
+  m_Site->SetState(KtWdlSite::kFinished);
   return CWinThread::ExitInstance();
 }
 
@@ -46,25 +50,27 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath,
                        const std::string& saveFolder, const std::string& compareFolder,
                        int depth, Frame* frame) {
   int maxDirDepth = m_Site->GetMaxDirDepth();
-  if (maxDirDepth != -1 && CountOccurrences(urlPath.c_str(), "/") >= maxDirDepth) return -1;
+  if (maxDirDepth != -1 && CountOccurrences(urlPath.c_str(), "/") >= maxDirDepth) {
+    return kFailed;
+  }
 
   if (m_Fetcher->RequestFile(name, urlPath.c_str(), saveFolder.c_str(), compareFolder.c_str()) ==
       -1) {
     m_Site->ReportUrlError(urlPath.c_str(), HVR_ERR_FILE);
-    return -1;
+    return kFailed;
   }
 
   // The key names the file that was found; for a directory, its index file. A root file's
   // directory is "/", which the registry does not keep in its paths.
   std::string key = m_Fetcher->GetUrlDirectory() + m_Fetcher->GetFileName();
   if (!key.empty() && key.front() == '/') key.erase(0, 1);
-  if (m_Site->IsRestored(key.c_str()) == 1) return 0;
+  if (m_Site->IsRestored(key.c_str()) == 1) return kDone;
   m_Site->AddUrl(key.c_str(), nullptr, depth);
-  if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return 0;
+  if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return kDone;
 
   bool receive = true;
   if (m_Site->HasOption(HVR_OPT_UPDATE_NONHTML)) {
-    receive = m_Fetcher->IsFileType(1) == 1 || m_Fetcher->IsChanged() == 1;
+    receive = m_Fetcher->IsFileType(KtWdlFetcher::kTypeHtml) == 1 || m_Fetcher->IsChanged() == 1;
   } else if (m_Site->HasOption(HVR_OPT_UPDATE_ONLY)) {
     receive = m_Fetcher->IsChanged() == 1;
   }
@@ -77,11 +83,11 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath,
     if (result == -1) {
       m_Site->ReportUrlError(urlPath.c_str(), HVR_ERR_FILE);
       frame->links.clear();
-      return -1;
+      return kFailed;
     }
     if (result == 1) {
       frame->links.clear();
-      return 1;
+      return kStopped;
     }
   }
   return kDescend;
@@ -115,17 +121,18 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath,
         break;
       }
       // A stop while receiving ends every level of the walk.
-      if (childResult == 1) return 1;
+      if (childResult == kStopped) return kStopped;
     }
     if (descended) continue;
     stack.pop_back();
-    if (m_Session->IsStopRequested() == 1) return 1;
+    if (m_Session->IsStopRequested() == 1) return kStopped;
   }
-  return 0;
+  return kDone;
 }
 
-KtWdlMultiThread::KtWdlMultiThread(KtWdlSession* session, std::vector<KtWdlJob*> jobs)
-    : m_Session(session), m_Jobs(std::move(jobs)) {}
+KtWdlMultiThread::KtWdlMultiThread(KtWdlSession* session, std::vector<KtWdlJob*> jobs,
+                                   std::shared_ptr<const Life> previous)
+    : m_Session(session), m_Jobs(std::move(jobs)), m_Previous(std::move(previous)) {}
 
 int KtWdlMultiThread::Run() {
   StartJobs();
@@ -133,18 +140,16 @@ int KtWdlMultiThread::Run() {
 }
 
 int KtWdlMultiThread::StartJobs() {
+  while (m_Previous && m_Previous->load() == kStillActive) hvthread::SleepMilliseconds(kPollMs);
   for (size_t i = 0; i < m_Jobs.size(); ++i) {
     KtWdlJob* job = m_Jobs[i];
-    if (job == nullptr) continue;
-    if (!job->Thread->CreateThread(true)) {
+    if (!job->StartThread()) {
       job->Site->SetError(HVR_ERR_THREAD);
       // The jobs that will never run are finished, so that no wait of the handle hangs on them.
-      for (size_t j = i; j < m_Jobs.size(); ++j) {
-        if (m_Jobs[j] != nullptr) m_Jobs[j]->Site->SetState(2);
-      }
+      for (size_t j = i; j < m_Jobs.size(); ++j) m_Jobs[j]->Site->SetState(KtWdlSite::kFinished);
       return -1;
     }
-    while (job->Site->IsState(2) == 0) hvthread::SleepMilliseconds(100);
+    while (job->GetState() != KtWdlSite::kFinished) hvthread::SleepMilliseconds(kPollMs);
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #ifndef HARVO_JOB_CRAWL_THREAD_H
 #define HARVO_JOB_CRAWL_THREAD_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@
 class KtWdlSession;
 class KtWdlSite;
 class KtWdlFetcher;
-struct KtWdlJob;
+class KtWdlJob;
 
 class KtWdlThread : public CWinThread {
  public:
@@ -22,15 +23,18 @@ class KtWdlThread : public CWinThread {
   int Run() override;
   int ExitInstance() override;
 
+  // Results of Crawl and of its steps.
+  enum CrawlResult { kFailed = -1, kDone = 0, kStopped = 1 };
+
   // Requests, receives and walks one URL path and everything below it, in the order of a
-  // recursive pre-order walk. 0 done, 1 stop requested, -1 failed.
+  // recursive pre-order walk. kDone, kStopped or kFailed.
   int Crawl(const char* name, const std::string& urlPath, const std::string& saveFolder,
             const std::string& compareFolder, int depth);
 
  private:
   struct Frame;
-  // Steps of one path up to its receipt. kDescend: the page was received and frame holds its
-  // links; otherwise the path's result.
+  // Steps of one path up to its receipt. kDescend: the file was received (or left alone by the
+  // update rules) and frame holds its links; otherwise the path's CrawlResult.
   static constexpr int kDescend = 2;
   int Enter(const char* name, const std::string& urlPath, const std::string& saveFolder,
             const std::string& compareFolder, int depth, Frame* frame);
@@ -42,8 +46,11 @@ class KtWdlThread : public CWinThread {
 
 class KtWdlMultiThread : public CWinThread {
  public:
-  // jobs: the handle's job table as it stands when the run starts.
-  KtWdlMultiThread(KtWdlSession* session, std::vector<KtWdlJob*> jobs);
+  // jobs: the jobs of this run, in the order of their links; none of them was started.
+  // previous: the life of an earlier run of the handle (may be null), which this run waits for
+  // before its first job starts, so that the handle's runs download one site at a time.
+  KtWdlMultiThread(KtWdlSession* session, std::vector<KtWdlJob*> jobs,
+                   std::shared_ptr<const Life> previous);
   ~KtWdlMultiThread() override = default;
 
   bool InitInstance() override { return true; }
@@ -56,6 +63,7 @@ class KtWdlMultiThread : public CWinThread {
  private:
   [[maybe_unused]] KtWdlSession* m_Session;  // kept with the run; its jobs carry their own
   std::vector<KtWdlJob*> m_Jobs;
+  std::shared_ptr<const Life> m_Previous;
 };
 
 #endif  // HARVO_JOB_CRAWL_THREAD_H

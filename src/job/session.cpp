@@ -12,10 +12,10 @@ KtWdlSession::KtWdlSession(const char* agent, const char* proxy)
 KtWdlSession::~KtWdlSession() { Close(); }
 
 int KtWdlSession::RequestStop() {
-  m_StopRequested.store(1, std::memory_order_relaxed);
+  m_StopRequested.Set();
   return 0;
 }
 
 int KtWdlSession::IsStopRequested() const {
-  return m_StopRequested.load(std::memory_order_relaxed) == 1 ? 1 : 0;
+  return m_StopRequested.IsSet() ? 1 : 0;
 }

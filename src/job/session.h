@@ -3,11 +3,10 @@
 #ifndef HARVO_JOB_SESSION_H
 #define HARVO_JOB_SESSION_H
 
-#include <atomic>
-#include <cstdint>
 #include <string>
 
 #include "platform/http.h"
+#include "platform/thread.h"
 
 class KtWdlSession : public CInternetSession {
  public:
@@ -21,11 +20,13 @@ class KtWdlSession : public CInternetSession {
   // Sets the stop request; it is never withdrawn. Returns 0.
   int RequestStop();
   int IsStopRequested() const;
+  // The stop request itself, for the site and fetcher of the session's jobs.
+  const hvthread::StopFlag& GetStopFlag() const { return m_StopRequested; }
 
  private:
   std::string m_Agent;
   std::string m_Proxy;
-  std::atomic<int32_t> m_StopRequested{0};  // written by the host, read by every worker
+  hvthread::StopFlag m_StopRequested;  // written by the host, read by every worker
 };
 
 #endif  // HARVO_JOB_SESSION_H

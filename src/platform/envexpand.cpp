@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/wineprefix.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 extern char** environ;
 

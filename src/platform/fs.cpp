@@ -15,7 +15,7 @@
 #include <string_view>
 #include <utility>
 
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace hvfs {
 namespace {

@@ -1,7 +1,7 @@
 #include "platform/profile.h"
 
 #include "platform/textfile.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace hvprofile {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/textfile.h"
 #include "platform/wineprefix.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace hvreg {
 namespace {

@@ -2,7 +2,21 @@
 #ifndef HARVO_PLATFORM_THREAD_H
 #define HARVO_PLATFORM_THREAD_H
 
+#include <atomic>
+#include <cstdint>
+
 namespace hvthread {
+
+// A stop request shared between threads: set once, never withdrawn, read without a lock (a
+// single 32-bit value; a reader sees the change at its next test).
+class StopFlag {
+ public:
+  void Set() { m_Value.store(1, std::memory_order_relaxed); }
+  bool IsSet() const { return m_Value.load(std::memory_order_relaxed) == 1; }
+
+ private:
+  std::atomic<int32_t> m_Value{0};
+};
 
 // Lowers the calling thread to idle priority (SCHED_IDLE; the lowest nice value when that is
 // refused).

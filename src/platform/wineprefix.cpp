@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace hvwine {
 namespace {

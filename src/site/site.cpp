@@ -4,10 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "job/log.h"
-#include "job/session.h"
+#include "util/log.h"
 #include "platform/http.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 
@@ -40,7 +39,7 @@ std::string_view DropLeadingSlash(const char* path) {
 
 }  // namespace
 
-KtWdlSite::KtWdlSite(KtWdlSession* session, HvrJobInfo* job) : m_Job(job), m_Session(session) {
+KtWdlSite::KtWdlSite(CInternetSession* session, HvrJobInfo* job) : m_Job(job), m_Session(session) {
   AddType(".html");
   AddType(".htm");
   int failed = 0;
@@ -285,7 +284,10 @@ int KtWdlSite::ClearUrls() {
 // ---- state, errors, log, lock ----
 
 int KtWdlSite::SetState(int state) {
-  m_State.store(state);
+  int current = m_State.load();
+  do {
+    if (current == kFinished) return current == state ? 0 : -1;
+  } while (!m_State.compare_exchange_weak(current, state));
   return 0;
 }
 

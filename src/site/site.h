@@ -24,14 +24,14 @@
 #include "harvo.h"
 #include "site/url_item.h"
 
-class KtWdlSession;
+class CInternetSession;
 class CHttpConnection;
 
 class KtWdlSite {
  public:
   // Copies the job's settings, parses its start URL and opens the connection. Problems are
   // written into job->Error (HVR_ERR_SETTING, HVR_ERR_SESSION); the constructor never clears it.
-  KtWdlSite(KtWdlSession* session, HvrJobInfo* job);
+  KtWdlSite(CInternetSession* session, HvrJobInfo* job);
   virtual ~KtWdlSite();
   KtWdlSite(const KtWdlSite&) = delete;
   KtWdlSite& operator=(const KtWdlSite&) = delete;
@@ -84,9 +84,12 @@ class KtWdlSite {
   int GetRestoredCount() const { return m_RestoredCount.load(std::memory_order_relaxed); }
   int GetFailedCount() const { return m_FailedCount.load(std::memory_order_relaxed); }
 
-  // Job state (0 created, 1 crawling, 2 finished), errors, log, lock.
+  // Run state of the job. Created and running count as running; finished is final.
+  enum RunState { kCreated = 0, kRunning = 1, kFinished = 2 };
+  // Sets the state; a finished job stays finished (-1 then, else 0).
   int SetState(int state);
   int IsState(int state) const { return m_State.load() == state ? 1 : 0; }
+  RunState GetState() const { return static_cast<RunState>(m_State.load()); }
   int SetError(int32_t code);
   int IsLogging() const;
   int WriteLog(const char* text, int stamped);
@@ -112,7 +115,7 @@ class KtWdlSite {
   HvrJobInfo* m_Job;
   std::recursive_mutex m_Lock;
   std::atomic<int> m_State{0};
-  KtWdlSession* m_Session;
+  CInternetSession* m_Session;
   std::string m_Server;
   uint16_t m_Port = 0;
   std::string m_ServerAddress;

@@ -4,7 +4,7 @@
 
 #include "platform/url.h"
 #include "site/site.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "site/url_item.h"
 
 #include "harvo.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 int KtWdlUrlItem::IsFailed() const { return m_Error == HVR_ERR_FILE ? 1 : 0; }
 

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "platform/fs.h"
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 namespace {
 constexpr char kSeparator = '/';

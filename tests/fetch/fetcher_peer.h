@@ -32,7 +32,8 @@ class ScanFixture {
     job_.SaveFolder = dir_.path();
     site_ = std::make_unique<KtWdlSite>(session, &job_);
     site_->SetAllTypes();
-    fetcher_ = std::make_unique<KtWdlFetcher>(session, site_.get());
+    fetcher_ = std::make_unique<KtWdlFetcher>(
+        session, session != nullptr ? &session->GetStopFlag() : nullptr, site_.get());
   }
   ~ScanFixture() {
     fetcher_.reset();

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "harvo.h"
-#include "job/log.h"
+#include "util/log.h"
 #include "site/site.h"
 #include "support/temp_dir.h"
 

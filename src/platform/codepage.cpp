@@ -1,4 +1,4 @@
-#include "util/codepage.h"
+#include "platform/codepage.h"
 
 #include <functional>
 

@@ -2,8 +2,8 @@
 // (HvrLogStop); deleting it closes an open file. Lines end with CR LF and are flushed at once.
 // Open and Close on the host's thread and WriteLine on the worker thread may overlap: a lock
 // around the stream keeps every line whole, and no line is lost while the file is open.
-#ifndef HARVO_JOB_LOG_H
-#define HARVO_JOB_LOG_H
+#ifndef HARVO_UTIL_LOG_H
+#define HARVO_UTIL_LOG_H
 
 #include <cstdio>
 #include <mutex>
@@ -33,4 +33,4 @@ class KtWdlLog {
   std::FILE* m_File = nullptr;
 };
 
-#endif  // HARVO_JOB_LOG_H
+#endif  // HARVO_UTIL_LOG_H

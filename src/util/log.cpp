@@ -1,9 +1,9 @@
-#include "job/log.h"
+#include "util/log.h"
 
 #include <ctime>
 #include <string>
 
-#include "util/codepage.h"
+#include "platform/codepage.h"
 #include "util/fileutil.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "job/log.h"
+#include "util/log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

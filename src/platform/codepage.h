@@ -3,8 +3,8 @@
 // (a trail byte 0x5C is never a "\"), and case-insensitive comparisons fold single-byte ASCII
 // letters and full-width Latin letters (0x8260-0x8279 / 0x8281-0x829A), never a trail byte.
 // Every other module uses these helpers instead of byte-wise searches on text.
-#ifndef HARVO_UTIL_CODEPAGE_H
-#define HARVO_UTIL_CODEPAGE_H
+#ifndef HARVO_PLATFORM_CODEPAGE_H
+#define HARVO_PLATFORM_CODEPAGE_H
 
 #include <cstddef>
 #include <string>
@@ -51,4 +51,4 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 
 }  // namespace cp932
 
-#endif  // HARVO_UTIL_CODEPAGE_H
+#endif  // HARVO_PLATFORM_CODEPAGE_H
