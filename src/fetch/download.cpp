@@ -38,7 +38,7 @@ void AddReceived(std::atomic<int32_t>* received, int count) {
 
 }  // namespace
 
-int KtWdlFetcher::DownloadFile(std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   if (m_Request == nullptr) return -1;
   const std::string objectName = m_UrlDirectory + m_FileName;
   hvfs::OutputFile out;
@@ -89,7 +89,7 @@ int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
   return 0;
 }
 
-int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
   const bool raw = m_Site->HasOption(HVR_OPT_RAW_HTML) == 1;
   hvfs::OutputFile* copy = raw ? nullptr : out;
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
@@ -114,7 +114,7 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, std::vector<std::string>* l
 }
 
 int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
-                            std::vector<std::string>* links, int depth) {
+                            KtWdlLinkList* links, int depth) {
   const char* cursor = text.data();
   size_t pending = text.size();
   while (pending > 0) {
@@ -129,7 +129,7 @@ int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
   return 0;
 }
 
-int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
   // The page's last token, cut by the end of the body, still counts and is still written.
   if (m_TokenLength == 0) return 0;
   FinishToken();

@@ -18,9 +18,9 @@
 
 #include "platform/fs.h"
 #include "platform/thread.h"
+#include "site/site.h"
 
 class CInternetSession;
-class KtWdlSite;
 class CHttpConnection;
 class CHttpFile;
 
@@ -55,7 +55,7 @@ class KtWdlFetcher {
                   const char* compareDirectory);
   // Receives and saves the body of the requested file; links receives the accepted links of an
   // HTML page in page order. 0 done, 1 stop requested, -1 the file could not be saved.
-  int DownloadFile(std::vector<std::string>* links, int depth);
+  int DownloadFile(KtWdlLinkList* links, int depth);
   int IsChanged() const;
   int IsFileType(int type) const { return m_FileType == type ? 1 : 0; }
   // The index file name of a server directory ("" when none could be found).
@@ -80,14 +80,14 @@ class KtWdlFetcher {
   bool IsSafeLocalName(std::string_view urlPath, bool rootObject) const;
 
   // Body steps.
-  int ReceiveHtml(hvfs::OutputFile* out, std::vector<std::string>* links, int depth);
+  int ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   int ReceiveOther(hvfs::OutputFile* out);
   // Tokenizes one block of page text; out (null with raw pages) receives the saved copy.
   // 0 done, 1 a stop was requested, -1 the copy could not be written.
-  int ScanBlock(std::string_view text, hvfs::OutputFile* out, std::vector<std::string>* links,
+  int ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links,
                 int depth);
   // Handles the token that the end of the page cut. 0, or -1 on a write failure.
-  int ScanEnd(hvfs::OutputFile* out, std::vector<std::string>* links, int depth);
+  int ScanEnd(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   // Writes the token that ProcessToken left to the copy (out null: raw page). False on failure.
   bool WriteToken(hvfs::OutputFile* out);
   bool IsStopping() const;
@@ -98,7 +98,7 @@ class KtWdlFetcher {
   // Tokenizer and link handling.
   void ResetTokenizer();
   int NextToken(const char** cursor, size_t* count, hvfs::OutputFile* out);
-  int ProcessToken(std::vector<std::string>* links, int depth);
+  int ProcessToken(KtWdlLinkList* links, int depth);
   int IsLinkAttribute(std::string_view token) const;
   static int IsSpaceChar(unsigned char c);
   static int IsDelimiterChar(unsigned char c);
@@ -116,11 +116,11 @@ class KtWdlFetcher {
   // Writes token bytes to the copy as FinishToken would leave them; keeps their last two.
   void SpillToken(std::string_view bytes, hvfs::OutputFile* out);
   bool TokenEndsWithDashes() const;
-  int ProcessLink(std::vector<std::string>* links, int depth);
-  int ResolveSiteLink(std::vector<std::string>* links, int depth);
-  int ResolveDotLink(std::vector<std::string>* links, int depth);
+  int ProcessLink(KtWdlLinkList* links, int depth);
+  int ResolveSiteLink(KtWdlLinkList* links, int depth);
+  int ResolveDotLink(KtWdlLinkList* links, int depth);
   void AppendIndexName(std::string_view tested, const std::string& directory);
-  void ReportLink(const std::string& path, std::vector<std::string>* links, int depth);
+  void ReportLink(const std::string& path, KtWdlLinkList* links, int depth);
 
   CInternetSession* m_Session;
   const hvthread::StopFlag* m_Stop;

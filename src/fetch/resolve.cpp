@@ -15,7 +15,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-void KtWdlFetcher::ReportLink(const std::string& path, std::vector<std::string>* links,
+void KtWdlFetcher::ReportLink(const std::string& path, KtWdlLinkList* links,
                               int depth) {
   m_Site->AddUrl(path.c_str(), links, depth);
 }
@@ -28,7 +28,7 @@ void KtWdlFetcher::AppendIndexName(std::string_view tested, const std::string& d
   if (!name.empty()) m_Token += name;
 }
 
-int KtWdlFetcher::ProcessLink(std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::ProcessLink(KtWdlLinkList* links, int depth) {
   // A view: the token is only rewritten (by the index step) after its last use here.
   const std::string_view t = m_Token;
   if (!t.empty() && t[0] == '/') return 0;
@@ -45,7 +45,7 @@ int KtWdlFetcher::ProcessLink(std::vector<std::string>* links, int depth) {
   return 0;
 }
 
-int KtWdlFetcher::ResolveDotLink(std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::ResolveDotLink(KtWdlLinkList* links, int depth) {
   const std::string t = m_Token;
   std::string directory = m_UrlDirectory;
   std::string rest;  // the part of t below the directory it climbed to
@@ -78,7 +78,7 @@ int KtWdlFetcher::ResolveDotLink(std::vector<std::string>* links, int depth) {
   return 0;
 }
 
-int KtWdlFetcher::ResolveSiteLink(std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::ResolveSiteLink(KtWdlLinkList* links, int depth) {
   const std::string t = m_Token;
   const std::string server = "http://" + m_Site->GetServerAddress();
   const std::string startUrl = server + "/" + m_Site->GetStartPath();

@@ -200,7 +200,7 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
   return FinishToken() ? 1 : 0;
 }
 
-int KtWdlFetcher::ProcessToken(std::vector<std::string>* links, int depth) {
+int KtWdlFetcher::ProcessToken(KtWdlLinkList* links, int depth) {
   const std::string& t = m_Token;
   const char first = t.empty() ? '\0' : t[0];
 

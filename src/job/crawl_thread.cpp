@@ -14,7 +14,7 @@ constexpr int kPollMs = 100;
 
 // One level of the walk: a received page and the position in its list of links.
 struct KtWdlThread::Frame {
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   size_t next = 0;
   int depth = 0;
 };

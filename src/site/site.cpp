@@ -181,7 +181,7 @@ bool KtWdlSite::NoCaseEqual::operator()(std::string_view a, std::string_view b) 
   return cp932::EqualsNoCase(a, b);
 }
 
-int KtWdlSite::AddUrl(const char* path, std::vector<std::string>* links, int depth) {
+int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
   if (path == nullptr) return -1;
   std::string p(DropLeadingSlash(path));
   DotSlash ds = FindDotSlash(p);

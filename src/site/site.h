@@ -25,6 +25,9 @@
 #include "site/url_item.h"
 
 class CInternetSession;
+
+// The links of one page that the site accepted, in page order: the list the walk descends into.
+using KtWdlLinkList = std::vector<std::string>;
 class CHttpConnection;
 
 class KtWdlSite {
@@ -73,7 +76,7 @@ class KtWdlSite {
   int HasOption(uint32_t bit) const { return (m_Options & bit) != 0 ? 1 : 0; }
 
   // URL registry. links receives each newly accepted path in page order (may be null).
-  int AddUrl(const char* path, std::vector<std::string>* links, int depth);
+  int AddUrl(const char* path, KtWdlLinkList* links, int depth);
   int MarkRestored(const char* path);
   int ReportUrlError(const char* path, int32_t code);
   int IsListed(const char* path) const;

@@ -17,10 +17,10 @@ class KtWdlFetcherTestPeer {
     f_->m_UrlDirectory = urlDirectory;
     f_->ResetTokenizer();
   }
-  int Feed(std::string_view text, hvfs::OutputFile* out, std::vector<std::string>* links) {
+  int Feed(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links) {
     return f_->ScanBlock(text, out, links, 0);
   }
-  int End(hvfs::OutputFile* out, std::vector<std::string>* links) {
+  int End(hvfs::OutputFile* out, KtWdlLinkList* links) {
     return f_->ScanEnd(out, links, 0);
   }
   int TokenCapacity() const { return f_->m_TokenCapacity; }
