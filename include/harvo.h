@@ -32,7 +32,7 @@
 #define HVR_API extern "C"
 #endif
 
-#define HARVO_VERSION "1.0.0"
+#define HARVO_VERSION "1.1.0"
 
 class KtWdlManager;  // the object behind a handle
 class KtWdlLog;      // a job's log file
@@ -96,6 +96,13 @@ struct HvrJobInfo {
   int32_t Error = 0;                      // out: the latest error code of the job
   std::vector<std::string> FailedFiles;   // out: URL paths that failed with HVR_ERR_FILE
   KtWdlLog* Log = nullptr;                // library-owned; pass the record to HvrLogStart
+
+  // Fields appended in 1.1 (results, written like the ones above).
+  std::string ErrorText;                    // out: the reason behind Error in words, where one
+                                            // is known ("Connection refused", "HTTP status
+                                            // 404", "No space left on device"); else empty
+  std::vector<std::string> FailedReasons;   // out: for each entry of FailedFiles, in the same
+                                            // order, its reason in words (may be empty)
 };
 
 // One bookmark entry.

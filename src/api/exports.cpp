@@ -10,12 +10,14 @@ namespace {
 // longer reachable from it (the record was not ended).
 void PrepareRecord(HvrJobInfo* job) {
   job->Error = 0;
+  job->ErrorText.clear();
   job->Log = new KtWdlLog();
   job->Updated = 0;
 }
 
 void FinishRecord(HvrJobInfo* job) {
   job->FailedFiles.clear();
+  job->FailedReasons.clear();
   delete job->Log;
   job->Log = nullptr;
 }

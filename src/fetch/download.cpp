@@ -43,6 +43,7 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   const std::string objectName = m_UrlDirectory + m_FileName;
   hvfs::OutputFile out;
   if (!out.Open(m_SaveDirectory + m_FileName)) {
+    m_Site->NoteReason(out.ErrorText());
     CloseRequest();
     return -1;
   }
@@ -58,9 +59,12 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   m_KanjiCode = KANJI_UNDECIDED;
 
   int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth) : ReceiveOther(&out);
-  if (result == kTransportFailure) m_Site->ReportUrlError(objectName.c_str(), HVR_ERR_HTTP_OTHER);
+  if (result == kTransportFailure) {
+    m_Site->ReportUrlError(objectName.c_str(), HVR_ERR_HTTP_OTHER, m_TransportError);
+  }
   // A failed download leaves the earlier copy of the file as it was.
   if (result != 0 || !out.Commit(true, m_LastModified)) {
+    if (result != kTransportFailure) m_Site->NoteReason(out.ErrorText());
     out.Abort();
     CloseRequest();
     return -1;
@@ -83,7 +87,8 @@ int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
       if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
       if (IsStopping()) break;
     }
-  } catch (const CInternetException&) {
+  } catch (const CInternetException& e) {
+    m_TransportError = e.what();
     return kTransportFailure;
   }
   return 0;

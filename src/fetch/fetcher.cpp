@@ -89,16 +89,20 @@ int KtWdlFetcher::RequestFile(const char* siteName, const char* urlPath, const c
                               const char* compareDirectory) {
   std::lock_guard<KtWdlSite> lock(*m_Site);
   m_SiteName = siteName ? siteName : "";
+  m_Site->NoteReason({});
   if (urlPath == nullptr) return -1;
   // A path that would climb out of the site folder is neither requested nor saved.
-  if (!IsSafeLocalName(urlPath, false)) return -1;
+  if (!IsSafeLocalName(urlPath, false)) {
+    m_Site->NoteReason("a path that would lead out of the site folder");
+    return -1;
+  }
   if (SendRequest(urlPath) == -1) return -1;
   if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return 0;
   m_SaveDirectory = saveDirectory ? saveDirectory : "";
   m_Received.store(0, std::memory_order_relaxed);
   int result = 0;
   if (CheckLocalCopy(compareDirectory ? compareDirectory : "") == -1) {
-    m_Site->ReportUrlError(urlPath, HVR_ERR_SETTING);
+    m_Site->ReportUrlError(urlPath, HVR_ERR_SETTING, "the earlier copy cannot be read");
     result = -1;
   }
   if (!m_SaveDirectory.empty()) CreateFolders(m_SaveDirectory);
@@ -127,6 +131,8 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
     m_FileName = FindIndexName(m_UrlDirectory);
     // An index name that is a path of its own must not lead the file out of its folder.
     if (m_FileName.empty() || !IsSafeLocalName(m_UrlDirectory + m_FileName, true)) {
+      m_Site->NoteReason(m_FileName.empty() ? "the folder's index file could not be found"
+                                            : "an index name that would lead out of the folder");
       CloseRequest();
       return -1;
     }
@@ -134,11 +140,14 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
   CloseRequest();
 
   int status = -1;
+  std::string reason;
   try {
     m_Request = OpenRequest(m_UrlDirectory + m_FileName);
     status = m_Request->QueryStatusCode();
-  } catch (const CInternetException&) {
+    reason = "HTTP status " + std::to_string(status);
+  } catch (const CInternetException& e) {
     status = -1;
+    reason = e.what();
   }
 
   if (status == 200) {
@@ -161,7 +170,7 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
     return 0;
   }
 
-  m_Site->ReportUrlError(urlPath, ErrorForStatus(status));
+  m_Site->ReportUrlError(urlPath, ErrorForStatus(status), reason);
   m_ContentLength.store(0, std::memory_order_relaxed);
   m_LastModified = Now();
   CloseRequest();

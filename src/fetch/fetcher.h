@@ -141,6 +141,7 @@ class KtWdlFetcher {
   std::atomic<int32_t> m_Received{0};
   std::string m_CompareDirectory;
   bool m_HasLocalCopy = false;
+  std::string m_TransportError;  // the words of a transport failure while receiving
   int64_t m_LocalSize = 0;
   int64_t m_LocalTime = 0;
 

@@ -51,6 +51,7 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath,
                        int depth, Frame* frame) {
   int maxDirDepth = m_Site->GetMaxDirDepth();
   if (maxDirDepth != -1 && CountOccurrences(urlPath.c_str(), "/") >= maxDirDepth) {
+    m_Site->NoteReason("beyond the directory-depth limit");
     return kFailed;
   }
 

@@ -162,17 +162,40 @@ bool SetFileTime(const std::string& path, int64_t seconds) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+std::string DescribeError(int error) {
+  char text[256] = {};
+  // The GNU form returns the text, which may or may not be the buffer.
+  return strerror_r(error, text, sizeof text);
+}
+
 OutputFile::~OutputFile() {
   Abort();
 }
 
+bool OutputFile::Fail() {
+  error_ = errno;
+  failed_ = true;
+  return false;
+}
+
+std::string OutputFile::ErrorText() const {
+  return error_ == 0 ? std::string() : DescribeError(error_);
+}
+
 bool OutputFile::Open(const std::string& path) {
   Abort();
+  error_ = 0;
   // A zero byte would end the name early: a different file than the one asked for.
-  if (path.find('\0') != std::string::npos) return false;
+  if (path.find('\0') != std::string::npos) {
+    errno = EINVAL;
+    return Fail();
+  }
   const size_t slash = cp932::FindLast(path, kSeparator);
   const size_t nameStart = slash == cp932::npos ? 0 : slash + 1;
-  if (nameStart >= path.size()) return false;  // no file name
+  if (nameStart >= path.size()) {  // no file name
+    errno = EISDIR;
+    return Fail();
+  }
   std::string stem = path.substr(nameStart, kMaxTempNameStem);
   // The leading "." keeps the half-written file out of wildcard searches and site listings.
   const std::string prefix = path.substr(0, nameStart) + "." + stem + ".hvtmp-";
@@ -183,9 +206,9 @@ bool OutputFile::Open(const std::string& path) {
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = prefix + RandomSuffix();
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    if (fd < 0 && errno != EEXIST) return Fail();
   }
-  if (fd < 0) return false;
+  if (fd < 0) return Fail();
   fd_ = fd;
   failed_ = false;
   used_ = 0;
@@ -203,10 +226,7 @@ bool OutputFile::Write(const void* data, size_t size) {
     return true;
   }
   if (!Flush()) return false;
-  if (size >= sizeof buffer_) {
-    if (!WriteAll(fd_, p, size)) failed_ = true;
-    return !failed_;
-  }
+  if (size >= sizeof buffer_) return WriteAll(fd_, p, size) || Fail();
   std::memcpy(buffer_, p, size);
   used_ = size;
   return true;
@@ -214,9 +234,9 @@ bool OutputFile::Write(const void* data, size_t size) {
 
 bool OutputFile::Flush() {
   if (failed_) return false;
-  if (used_ > 0 && !WriteAll(fd_, buffer_, used_)) failed_ = true;
+  bool ok = used_ == 0 || WriteAll(fd_, buffer_, used_) || Fail();
   used_ = 0;
-  return !failed_;
+  return ok;
 }
 
 bool OutputFile::Commit(bool stamp, int64_t time) {
@@ -228,12 +248,12 @@ bool OutputFile::Commit(bool stamp, int64_t time) {
     times[0].tv_nsec = UTIME_NOW;
     times[1].tv_sec = static_cast<time_t>(time);
     times[1].tv_nsec = 0;
-    ok = ::futimens(fd_, times) == 0;
+    ok = ::futimens(fd_, times) == 0 || Fail();
   }
   // close() may report a delayed write error; the file is then not trusted.
-  if (::close(fd_) != 0) ok = false;
+  if (::close(fd_) != 0 && ok) ok = Fail();
   fd_ = -1;
-  if (ok) ok = ::rename(tempPath_.c_str(), path_.c_str()) == 0;
+  if (ok) ok = ::rename(tempPath_.c_str(), path_.c_str()) == 0 || Fail();
   if (!ok) ::unlink(tempPath_.c_str());
   tempPath_.clear();
   used_ = 0;

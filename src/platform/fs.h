@@ -9,6 +9,9 @@
 
 namespace hvfs {
 
+// The system's words for an error number (errno), e.g. "No space left on device".
+std::string DescribeError(int error);
+
 // Creates one folder (its parent must exist). False when it failed, also when it exists.
 bool CreateDirectory(const std::string& path);
 
@@ -48,11 +51,17 @@ class OutputFile {
   bool Commit(bool stamp, int64_t time);
   // Removes the temporary file; the target path is untouched.
   void Abort();
+  // Why the latest Open, Write or Commit failed, in the system's words ("No space left on
+  // device"); empty when nothing failed.
+  std::string ErrorText() const;
 
  private:
   bool Flush();
+  // Keeps errno as the reason of a failure; returns false.
+  bool Fail();
   int fd_ = -1;
   bool failed_ = false;
+  int error_ = 0;
   std::string path_;
   std::string tempPath_;
   char buffer_[64 * 1024];

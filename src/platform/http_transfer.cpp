@@ -323,6 +323,12 @@ void Transfer::Fail(CURLcode result) const {
     cause = CInternetException::kProtocol;
   } else {
     message += error_[0] != '\0' ? error_ : curl_easy_strerror(result);
+    // The system's words for what went wrong underneath, such as "Connection refused".
+    long osError = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
+      char text[256] = {};
+      message += std::string(" (") + strerror_r(static_cast<int>(osError), text, sizeof text) + ")";
+    }
   }
   throw CInternetException(cause, message);
 }

@@ -52,10 +52,10 @@ KtWdlSite::KtWdlSite(CInternetSession* session, HvrJobInfo* job) : m_Job(job), m
   failed |= SetBufferSize(job->BufferSize);
   failed |= SetInterval(job->Interval);
   if (failed != 0) {
-    SetJobError(HVR_ERR_SETTING);
+    SetJobError(HVR_ERR_SETTING, "the start URL names no server");
     return;
   }
-  if (OpenConnection() == -1) SetJobError(HVR_ERR_SESSION);
+  if (OpenConnection() == -1) SetJobError(HVR_ERR_SESSION, m_Reason);
 }
 
 KtWdlSite::~KtWdlSite() {
@@ -70,10 +70,14 @@ KtWdlSite::~KtWdlSite() {
 }
 
 int KtWdlSite::OpenConnection() {
-  if (m_Server.empty() || m_Session == nullptr) return -1;
+  if (m_Server.empty() || m_Session == nullptr) {
+    m_Reason = "no internet session";
+    return -1;
+  }
   try {
     m_Connection = m_Session->GetHttpConnection(m_Server.c_str(), m_Port);
-  } catch (const CInternetException&) {
+  } catch (const CInternetException& e) {
+    m_Reason = e.what();
     return -1;
   }
   return 0;
@@ -233,15 +237,21 @@ int KtWdlSite::MarkRestored(const char* path) {
   return 0;
 }
 
-int KtWdlSite::ReportUrlError(const char* path, int32_t code) {
+void KtWdlSite::NoteReason(std::string_view reason) { m_Reason = reason; }
+
+int KtWdlSite::ReportUrlError(const char* path, int32_t code, std::string_view reason) {
   if (path == nullptr) path = "";
   if (IsLogging()) Logf("Error(%x):%s", static_cast<unsigned>(code), path);
-  SetJobError(code);
+  // A file that failed takes the reason of the failure behind it; other codes only their own.
+  if (!reason.empty()) m_Reason = reason;
+  SetJobError(code, !reason.empty() || code == HVR_ERR_FILE ? std::string_view(m_Reason)
+                                                             : std::string_view());
   std::string_view p = DropLeadingSlash(path);
   KtWdlUrlItem* item = FindExact(p);
   if (item == nullptr) return 0;
   if (code == HVR_ERR_FILE) {
     m_Job->FailedFiles.emplace_back(p);
+    m_Job->FailedReasons.emplace_back(m_Reason);
     m_FailedCount.fetch_add(1, std::memory_order_relaxed);
   }
   item->SetError(code);
@@ -291,14 +301,15 @@ int KtWdlSite::SetState(int state) {
   return 0;
 }
 
-int KtWdlSite::SetError(int32_t code) {
+int KtWdlSite::SetError(int32_t code, std::string_view reason) {
   if (IsLogging()) Logf("Error(%x)", static_cast<unsigned>(code));
-  SetJobError(code);
+  SetJobError(code, reason);
   return 0;
 }
 
-void KtWdlSite::SetJobError(int32_t code) {
+void KtWdlSite::SetJobError(int32_t code, std::string_view reason) {
   std::atomic_ref<int32_t>(m_Job->Error).store(code, std::memory_order_relaxed);
+  m_Job->ErrorText = reason;
 }
 
 void KtWdlSite::SetJobLastModified(int32_t time) {

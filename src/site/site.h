@@ -78,7 +78,12 @@ class KtWdlSite {
   // URL registry. links receives each newly accepted path in page order (may be null).
   int AddUrl(const char* path, KtWdlLinkList* links, int depth);
   int MarkRestored(const char* path);
-  int ReportUrlError(const char* path, int32_t code);
+  // Records a failure of path: log line, the job's Error (and ErrorText: reason, or for
+  // HVR_ERR_FILE the reason noted for the file), FailedFiles with FailedReasons for a listed
+  // path that failed with HVR_ERR_FILE.
+  int ReportUrlError(const char* path, int32_t code, std::string_view reason = {});
+  // The reason behind the next failure of the current file, in words (empty: none known).
+  void NoteReason(std::string_view reason);
   int IsListed(const char* path) const;
   int IsRestored(const char* path) const;
   int IsFailed(const char* path) const;
@@ -93,7 +98,7 @@ class KtWdlSite {
   int SetState(int state);
   int IsState(int state) const { return m_State.load() == state ? 1 : 0; }
   RunState GetState() const { return static_cast<RunState>(m_State.load()); }
-  int SetError(int32_t code);
+  int SetError(int32_t code, std::string_view reason = {});
   int IsLogging() const;
   int WriteLog(const char* text, int stamped);
   int Lock();
@@ -112,7 +117,7 @@ class KtWdlSite {
  private:
   KtWdlUrlItem* FindExact(std::string_view path) const;
   KtWdlUrlItem* FindNoCase(std::string_view path) const;
-  void SetJobError(int32_t code);
+  void SetJobError(int32_t code, std::string_view reason);
   void Logf(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
   HvrJobInfo* m_Job;
@@ -135,6 +140,7 @@ class KtWdlSite {
   std::vector<std::string> m_ExcludeTypes;
   int m_AllTypes = 0;
   uint32_t m_Options = 0;
+  std::string m_Reason;  // why the current file failed, where known
   std::vector<std::unique_ptr<KtWdlUrlItem>> m_Urls;
   // Paths compared ignoring case, without making lower-case copies.
   struct NoCaseHash {

@@ -73,8 +73,9 @@ TEST_F(MirrorTest, FailedFileGivesStatusOneAndIsNamed) {
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out, "saved:      2 files")) << r.out;
   EXPECT_TRUE(Contains(r.out, "failed:     1 file\n")) << r.out;
-  EXPECT_TRUE(Contains(r.out, "failed files:\n    /gone.html\n")) << r.out;
-  EXPECT_TRUE(Contains(r.out, "last error: 0x80010000 (a file could not be requested or received)"))
+  EXPECT_TRUE(Contains(r.out, "failed files:\n    /gone.html (HTTP status 404)\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "last error: 0x80010000 (a file could not be requested or "
+                              "received: HTTP status 404)"))
       << r.out;
   EXPECT_TRUE(fs::is_regular_file(Saved("ok.html")));
 }
@@ -113,8 +114,11 @@ TEST_F(MirrorTest, ControlCharactersFromTheServerAreEscaped) {
       {"mirror", server.url("/"), "-o", "out", "--keep-code", "--site-name", "s\x1b]0;t\x07"});
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out,
-                       "failed files:\n    /a\\x01b.html\n    /x\\x1B[2Jy.html\n"
-                       "    /d\\x7F.html\n    /c\\xC2\\x9B31m.html\n    /e\\x9B31m.html\n"))
+                       "failed files:\n    /a\\x01b.html (HTTP status 404)\n"
+                       "    /x\\x1B[2Jy.html (HTTP status 404)\n"
+                       "    /d\\x7F.html (HTTP status 404)\n"
+                       "    /c\\xC2\\x9B31m.html (HTTP status 404)\n"
+                       "    /e\\x9B31m.html (HTTP status 404)\n"))
       << r.out;
   for (char c : r.out + r.err) {
     unsigned char byte = static_cast<unsigned char>(c);

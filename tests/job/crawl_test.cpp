@@ -123,6 +123,14 @@ TEST_F(CrawlTest, StatusCodes_AreReportedAndTheCrawlGoesOn) {
                                           "s503.html", "s410.html", "moved.html", "reset.html"}));
   EXPECT_EQ(outcome.failed, 8);
   EXPECT_EQ(job.Error, HVR_ERR_FILE);
+  // Each failed file keeps the reason of its own failure, in words.
+  ASSERT_EQ(outcome.failedReasons.size(), outcome.failedFiles.size());
+  EXPECT_EQ(outcome.failedReasons[0], "HTTP status 400");
+  EXPECT_EQ(outcome.failedReasons[1], "HTTP status 404");
+  EXPECT_EQ(outcome.failedReasons[5], "HTTP status 410");
+  EXPECT_NE(outcome.failedReasons[7].find("reset.html"), std::string::npos);
+  EXPECT_GT(outcome.failedReasons[7].size(), std::string("reset.html").size() + 2);
+  EXPECT_EQ(job.ErrorText, outcome.failedReasons[7]);
   auto lines = ReadLogBody(log);
   auto has = [&](const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -153,6 +161,32 @@ TEST_F(CrawlTest, MissingHeaders_AreReportedAndTheFileIsStillSaved) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Error(80030000):a.html"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Error(80040000):a.html"), lines.end());
   EXPECT_EQ(job.Error, HVR_ERR_NO_MODIFIED);
+}
+
+TEST_F(CrawlTest, FailureReasons_NameWhatTheSystemAndTheServerSaid) {
+  // A start page on a port where nothing listens: the transport's words reach the record.
+  {
+    ClosedPort closed;
+    HvrJobInfo job =
+        MakeJob("http://127.0.0.1:" + std::to_string(closed.port()) + "/a.html", dir_.path());
+    handle_.Run(&job);
+    EXPECT_EQ(job.Error, HVR_ERR_FILE);
+    EXPECT_NE(job.ErrorText.find("refused"), std::string::npos) << job.ErrorText;
+  }
+  // A linked file whose folder cannot be made (a file stands in its place): the system's words.
+  server_.Set("/index.html", R::Ok("<a href=sub/b.html>").LastModified(kModified));
+  server_.Set("/sub/b.html", R::Ok("b").LastModified(kModified));
+  ASSERT_TRUE(hvfs::CreateDirectory(dir_ / "127.0.0.1"));
+  {
+    hvfs::OutputFile blocker;
+    ASSERT_TRUE(blocker.Open(dir_ / "127.0.0.1/sub"));
+    ASSERT_TRUE(blocker.Commit(false, 0));
+  }
+  HvrJobInfo job = Job("/index.html");
+  auto outcome = handle_.Run(&job);
+  ASSERT_EQ(outcome.failedFiles, (Targets{"sub/b.html"}));
+  EXPECT_EQ(outcome.failedReasons, (Targets{"Not a directory"}));
+  EXPECT_EQ(job.ErrorText, "Not a directory");
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ TestHandle::Outcome TestHandle::Run(HvrJobInfo* job, const std::string& logPath)
   outcome.restored = HvrGetDLRestoredNum(&handle_, outcome.index);
   outcome.failed = HvrGetDLFailedNum(&handle_, outcome.index);
   outcome.failedFiles = job->FailedFiles;
+  outcome.failedReasons = job->FailedReasons;
   HvrEnd(&handle_, job, outcome.index);
   return outcome;
 }

@@ -33,6 +33,7 @@ class TestHandle {
     int restored = 0;
     int failed = 0;
     std::vector<std::string> failedFiles;
+    std::vector<std::string> failedReasons;
   };
   Outcome Run(HvrJobInfo* job, const std::string& logPath = "");
 

@@ -74,7 +74,9 @@ int RunMirror(const MirrorOptions& options) {
   result.bytes = jobs[0].tracker.bytes();
   result.unmeasured = jobs[0].tracker.unseen();
   result.error = job.Error;
+  result.errorText = job.ErrorText;
   result.failedFiles = job.FailedFiles;
+  result.failedReasons = job.FailedReasons;
   HvrEnd(handle.address(), &job, index);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -119,7 +119,9 @@ int RunMulti(const MultiOptions& options) {
     result.bytes = jobs[k].tracker.bytes();
     result.unmeasured = jobs[k].tracker.unseen();
     result.error = job.Error;
+    result.errorText = job.ErrorText;
     result.failedFiles = job.FailedFiles;
+    result.failedReasons = job.FailedReasons;
   }
   HvrMultiEnd(handle.address(), links.address());
   double seconds =

@@ -64,8 +64,9 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
   if (site.error == 0) {
     std::fprintf(out, "  last error: none\n");
   } else {
-    std::fprintf(out, "  last error: %s (%s)\n", ErrorHex(site.error).c_str(),
-                 ErrorMeaning(site.error));
+    std::string words = ErrorMeaning(site.error);
+    if (!site.errorText.empty()) words += ": " + EscapeForTerminal(site.errorText);
+    std::fprintf(out, "  last error: %s (%s)\n", ErrorHex(site.error).c_str(), words.c_str());
   }
   // A start page that fails is not counted among the failed files (it was never listed), so
   // the summary says it in words.
@@ -74,8 +75,12 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
   }
   if (!site.failedFiles.empty()) {
     std::fprintf(out, "  failed files:\n");
-    for (const std::string& path : site.failedFiles) {
-      std::fprintf(out, "    %s\n", DisplayPath(path).c_str());
+    for (size_t i = 0; i < site.failedFiles.size(); ++i) {
+      std::string line = DisplayPath(site.failedFiles[i]);
+      if (i < site.failedReasons.size() && !site.failedReasons[i].empty()) {
+        line += " (" + EscapeForTerminal(site.failedReasons[i]) + ")";
+      }
+      std::fprintf(out, "    %s\n", line.c_str());
     }
   }
 }

@@ -17,8 +17,10 @@ struct SiteResult {
   int64_t bytes = 0;                     // approximate, see FileTracker
   int32_t unmeasured = 0;                // saved files whose bytes are not in bytes
   double seconds = -1;                   // time taken; negative when not known
-  int32_t error = 0;                     // the job's latest error code
-  std::vector<std::string> failedFiles;  // URL paths, as the job recorded them
+  int32_t error = 0;                       // the job's latest error code
+  std::string errorText;                   // its reason in words, where the job knew one
+  std::vector<std::string> failedFiles;    // URL paths, as the job recorded them
+  std::vector<std::string> failedReasons;  // the reason of each failed file (may be empty)
 };
 
 // Exit statuses.
