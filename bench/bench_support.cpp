@@ -38,18 +38,12 @@ void AppendWords(Rng* rng, std::string* out, int count) {
 std::string LinkValue(Rng* rng) {
   std::string name = std::string(rng->Word()) + std::to_string(rng->Below(500)) + ".html";
   switch (rng->Below(6)) {
-    case 0:
-      return name;
-    case 1:
-      return "./" + name;
-    case 2:
-      return "../" + std::string(rng->Word()) + "/" + name;
-    case 3:
-      return "http://host/" + std::string(rng->Word()) + "/" + name;
-    case 4:
-      return std::string(rng->Word()) + "/" + name;
-    default:
-      return "http://elsewhere.example/" + name;
+    case 0: return name;
+    case 1: return "./" + name;
+    case 2: return "../" + std::string(rng->Word()) + "/" + name;
+    case 3: return "http://host/" + std::string(rng->Word()) + "/" + name;
+    case 4: return std::string(rng->Word()) + "/" + name;
+    default: return "http://elsewhere.example/" + name;
   }
 }
 
@@ -59,18 +53,10 @@ void AppendEucChar(Rng* rng, std::string* out) {
   switch (rng->Below(8)) {
     case 0:
     case 1:
-    case 2:
-      row = 0xA4, cell = 0xA1 + rng->Below(0xF3 - 0xA1 + 1);
-      break;  // hiragana
-    case 3:
-      row = 0xA5, cell = 0xA1 + rng->Below(0xF6 - 0xA1 + 1);
-      break;  // katakana
-    case 4:
-      row = 0xA1, cell = 0xA2 + rng->Below(4);
-      break;  // 、。，．
-    default:
-      row = 0xB0 + rng->Below(0xCE - 0xB0 + 1), cell = 0xA1 + rng->Below(94);
-      break;
+    case 2: row = 0xA4, cell = 0xA1 + rng->Below(0xF3 - 0xA1 + 1); break;  // hiragana
+    case 3: row = 0xA5, cell = 0xA1 + rng->Below(0xF6 - 0xA1 + 1); break;  // katakana
+    case 4: row = 0xA1, cell = 0xA2 + rng->Below(4); break;                // 、。，．
+    default: row = 0xB0 + rng->Below(0xCE - 0xB0 + 1), cell = 0xA1 + rng->Below(94); break;
   }
   out->push_back(static_cast<char>(row));
   out->push_back(static_cast<char>(cell));
@@ -93,17 +79,10 @@ std::string MakePage(size_t size) {
         page += "<img src=\"images/" + std::string(rng.Word()) + std::to_string(rng.Below(99)) +
                 ".gif\" alt=\"picture\" width=\"120\" height=\"80\">\n";
         break;
-      case 1:
-        page += "<!-- old: <a href=\"" + LinkValue(&rng) + "\">gone</a> -->\n";
-        break;
-      case 2:
-        page += "<A HREF=" + LinkValue(&rng) + ">" + rng.Word() + "</A>\n";
-        break;
-      case 3:
-        page += "<applet code=\"Clock.class\" width=\"120\" height=\"60\"></applet>\n";
-        break;
-      default:
-        break;
+      case 1: page += "<!-- old: <a href=\"" + LinkValue(&rng) + "\">gone</a> -->\n"; break;
+      case 2: page += "<A HREF=" + LinkValue(&rng) + ">" + rng.Word() + "</A>\n"; break;
+      case 3: page += "<applet code=\"Clock.class\" width=\"120\" height=\"60\"></applet>\n"; break;
+      default: break;
     }
     page += "<a href=\"" + LinkValue(&rng) + "\" title=\"" + rng.Word() + "\">";
     AppendWords(&rng, &page, 1 + static_cast<int>(rng.Below(3)));

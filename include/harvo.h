@@ -38,15 +38,16 @@ class KtWdlManager;  // the object behind a handle
 class KtWdlLog;      // a job's log file
 
 // Option bits of HvrJobInfo::Options.
-inline constexpr int32_t HVR_OPT_UPDATE_ONLY = 0x1;       // receive only files that changed
-inline constexpr int32_t HVR_OPT_UPDATE_NONHTML = 0x2;    // HTML always; other files if changed
-inline constexpr int32_t HVR_OPT_RAW_HTML = 0x4;          // save pages as received
-inline constexpr int32_t HVR_OPT_KEEP_CODE = 0x8;         // no EUC-JP / ISO-2022-JP conversion
-inline constexpr int32_t HVR_OPT_CGI = 0x10;              // of the wanted types only .cgi
-inline constexpr int32_t HVR_OPT_JAVA = 0x20;             // of the wanted types only .java
-inline constexpr int32_t HVR_OPT_CHECK_ONLY = 0x100000;   // request the start page only
+inline constexpr int32_t HVR_OPT_UPDATE_ONLY = 0x1;      // receive only files that changed
+inline constexpr int32_t HVR_OPT_UPDATE_NONHTML = 0x2;   // HTML always; other files if changed
+inline constexpr int32_t HVR_OPT_RAW_HTML = 0x4;         // save pages as received
+inline constexpr int32_t HVR_OPT_KEEP_CODE = 0x8;        // no EUC-JP / ISO-2022-JP conversion
+inline constexpr int32_t HVR_OPT_CGI = 0x10;             // of the wanted types only .cgi
+inline constexpr int32_t HVR_OPT_JAVA = 0x20;            // of the wanted types only .java
+inline constexpr int32_t HVR_OPT_CHECK_ONLY = 0x100000;  // request the start page only
 
 // Error codes written into the Error field of a record.
+// clang-format off
 inline constexpr int32_t HVR_ERR_NONE = 0;
 inline constexpr int32_t HVR_ERR_BAD_INDEX = static_cast<int32_t>(0x80000000u);      // no such slot
 inline constexpr int32_t HVR_ERR_THREAD = static_cast<int32_t>(0x80000003u);         // thread start
@@ -62,6 +63,7 @@ inline constexpr int32_t HVR_ERR_HTTP_500 = static_cast<int32_t>(0x80080000u);
 inline constexpr int32_t HVR_ERR_HTTP_503 = static_cast<int32_t>(0x80090000u);
 inline constexpr int32_t HVR_ERR_HTTP_OTHER = static_cast<int32_t>(0x800A0000u);     // other status
                                                                                      // or transport
+// clang-format on
 
 // Text queries write at most this many bytes, the terminating zero included.
 inline constexpr int HVR_TEXT_BUFFER_SIZE = 2084;
@@ -98,11 +100,11 @@ struct HvrJobInfo {
   KtWdlLog* Log = nullptr;                // library-owned; pass the record to HvrLogStart
 
   // Fields appended in 1.1 (results, written like the ones above).
-  std::string ErrorText;                    // out: the reason behind Error in words, where one
-                                            // is known ("Connection refused", "HTTP status
-                                            // 404", "No space left on device"); else empty
-  std::vector<std::string> FailedReasons;   // out: for each entry of FailedFiles, in the same
-                                            // order, its reason in words (may be empty)
+  std::string ErrorText;                   // out: the reason behind Error in words, where one
+                                           // is known ("Connection refused", "HTTP status
+                                           // 404", "No space left on device"); else empty
+  std::vector<std::string> FailedReasons;  // out: for each entry of FailedFiles, in the same
+                                           // order, its reason in words (may be empty)
 };
 
 // One bookmark entry.

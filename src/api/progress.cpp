@@ -21,7 +21,9 @@ struct Selected {
   KtWdlJob* job = nullptr;
 };
 
-bool NeedsRunning(Query query) { return query != Query::kRestored && query != Query::kFailed; }
+bool NeedsRunning(Query query) {
+  return query != Query::kRestored && query != Query::kFailed;
+}
 
 Selected Select(const KtWdlManager& manager, int index, Query query) {
   Selected result;

@@ -5,10 +5,10 @@
 
 #include "bookmarks/link_array.h"
 #include "bookmarks/store_io.h"
+#include "platform/codepage.h"
 #include "platform/dirlist.h"
 #include "platform/profile.h"
 #include "platform/wineprefix.h"
-#include "platform/codepage.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "bookmarks/link_array.h"
 #include "bookmarks/store_io.h"
-#include "platform/wineprefix.h"
 #include "platform/codepage.h"
+#include "platform/wineprefix.h"
 
 namespace {
 

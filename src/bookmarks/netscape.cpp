@@ -5,8 +5,8 @@
 
 #include "bookmarks/link_array.h"
 #include "bookmarks/store_io.h"
-#include "platform/wineprefix.h"
 #include "platform/codepage.h"
+#include "platform/wineprefix.h"
 
 namespace {
 

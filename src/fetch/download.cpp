@@ -118,8 +118,8 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
   return ScanEnd(copy, links, depth) == 0 ? 0 : kWriteFailure;
 }
 
-int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out,
-                            KtWdlLinkList* links, int depth) {
+int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links,
+                            int depth) {
   const char* cursor = text.data();
   size_t pending = text.size();
   while (pending > 0) {

@@ -8,10 +8,10 @@
 #include <mutex>
 
 #include "harvo.h"
+#include "platform/codepage.h"
 #include "platform/http.h"
 #include "platform/thread.h"
 #include "site/site.h"
-#include "platform/codepage.h"
 #include "util/fileutil.h"
 
 namespace {
@@ -22,7 +22,9 @@ constexpr uint32_t kRequestFlags =
 // An .htaccess file is read for its DirectoryIndex line up to this many bytes.
 constexpr size_t kMaxHtaccessBytes = 1 << 20;
 
-int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
+int32_t Now() {
+  return static_cast<int32_t>(std::time(nullptr));
+}
 
 int32_t ErrorForStatus(int status) {
   switch (status) {
@@ -73,11 +75,12 @@ void KtWdlFetcher::CloseRequest() {
 }
 
 CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName) {
-  RequestPtr request(m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", kRequestFlags));
+  RequestPtr request(
+      m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", kRequestFlags));
   const char* agent = m_Session != nullptr ? m_Session->GetSettings().agent.c_str() : "";
   std::string headers(sizeof(kHeaderFormat) + std::char_traits<char>::length(agent), '\0');
-  headers.resize(static_cast<size_t>(
-      std::snprintf(headers.data(), headers.size(), kHeaderFormat, agent)));
+  headers.resize(
+      static_cast<size_t>(std::snprintf(headers.data(), headers.size(), kHeaderFormat, agent)));
   request->AddRequestHeaders(headers, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
   request->SendRequest();
   return request.release();
@@ -223,6 +226,7 @@ void KtWdlFetcher::ClassifyFile() {
     m_FileType = kTypeNone;
     return;
   }
+  // clang-format off
   static const struct {
     const char* extension;
     int type;
@@ -230,6 +234,7 @@ void KtWdlFetcher::ClassifyFile() {
                 {".gif", kTypeGif},   {".jpeg", kTypeJpeg}, {".jpg", kTypeJpeg},
                 {".zip", kTypeZip},   {".lha", kTypeLha},   {".exe", kTypeExe},
                 {".cgi", kTypeCgi}};
+  // clang-format on
   m_FileType = kTypeOther;
   for (const auto& entry : kTypes) {
     if (cp932::EqualsNoCase(m_Extension, entry.extension)) {

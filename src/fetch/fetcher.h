@@ -84,8 +84,7 @@ class KtWdlFetcher {
   int ReceiveOther(hvfs::OutputFile* out);
   // Tokenizes one block of page text; out (null with raw pages) receives the saved copy.
   // 0 done, 1 a stop was requested, -1 the copy could not be written.
-  int ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links,
-                int depth);
+  int ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   // Handles the token that the end of the page cut. 0, or -1 on a write failure.
   int ScanEnd(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   // Writes the token that ProcessToken left to the copy (out null: raw page). False on failure.

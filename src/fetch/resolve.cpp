@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "fetch/fetcher.h"
-#include "site/site.h"
 #include "platform/codepage.h"
+#include "site/site.h"
 
 namespace {
 
@@ -15,8 +15,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-void KtWdlFetcher::ReportLink(const std::string& path, KtWdlLinkList* links,
-                              int depth) {
+void KtWdlFetcher::ReportLink(const std::string& path, KtWdlLinkList* links, int depth) {
   m_Site->AddUrl(path.c_str(), links, depth);
 }
 

@@ -24,7 +24,9 @@ constexpr std::array<unsigned char, 256> MakeClasses() {
 }
 constexpr std::array<unsigned char, 256> kClasses = MakeClasses();
 
-inline unsigned char ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+inline unsigned char ClassOf(char c) {
+  return kClasses[static_cast<unsigned char>(c)];
+}
 
 constexpr int kTokenStep = 1024;
 
@@ -49,9 +51,13 @@ const char* FindDelimiter(const char* p, const char* end) {
 
 }  // namespace
 
-int KtWdlFetcher::IsSpaceChar(unsigned char c) { return kClasses[c] == kSpace ? 1 : 0; }
+int KtWdlFetcher::IsSpaceChar(unsigned char c) {
+  return kClasses[c] == kSpace ? 1 : 0;
+}
 
-int KtWdlFetcher::IsDelimiterChar(unsigned char c) { return kClasses[c] == kDelimiter ? 1 : 0; }
+int KtWdlFetcher::IsDelimiterChar(unsigned char c) {
+  return kClasses[c] == kDelimiter ? 1 : 0;
+}
 
 void KtWdlFetcher::WriteSpace(unsigned char c, hvfs::OutputFile* out) {
   if (c == '\n') {
@@ -110,9 +116,9 @@ int KtWdlFetcher::IsLinkAttribute(std::string_view token) const {
 bool KtWdlFetcher::FinishToken() {
   // Blanks collected inside double quotes are not part of the token.
   if (m_InQuote) {
-    m_Token.erase(std::remove_if(m_Token.begin(), m_Token.end(),
-                                 [](char c) { return ClassOf(c) == kSpace; }),
-                  m_Token.end());
+    m_Token.erase(
+        std::remove_if(m_Token.begin(), m_Token.end(), [](char c) { return ClassOf(c) == kSpace; }),
+        m_Token.end());
   }
   m_TokenLength = 0;
   m_InToken = 0;
@@ -253,16 +259,15 @@ void KtWdlFetcher::RelabelCharset() {
   enum { kNone = 0, kName = 1, kEquals = 2 };
   const std::string& t = m_Token;
   auto endsWithCharset = [&] {
-    return t.size() >= 7 && cp932::EqualsNoCase(std::string_view(t).substr(t.size() - 7), "charset");
+    return t.size() >= 7 &&
+           cp932::EqualsNoCase(std::string_view(t).substr(t.size() - 7), "charset");
   };
   if (!IsConverted() || m_InComment || !m_InTag) {
     m_CharsetState = kNone;
     return;
   }
   switch (m_CharsetState) {
-    case kName:
-      m_CharsetState = t == "=" ? kEquals : (endsWithCharset() ? kName : kNone);
-      return;
+    case kName: m_CharsetState = t == "=" ? kEquals : (endsWithCharset() ? kName : kNone); return;
     case kEquals:
       if (t == "\"" || t == "'") return;
       for (const char* label : {"euc-jp", "x-euc-jp", "eucjp", "iso-2022-jp", "csiso2022jp"}) {
@@ -270,7 +275,6 @@ void KtWdlFetcher::RelabelCharset() {
       }
       m_CharsetState = kNone;
       return;
-    default:
-      m_CharsetState = endsWithCharset() ? kName : kNone;
+    default: m_CharsetState = endsWithCharset() ? kName : kNone;
   }
 }

@@ -46,9 +46,8 @@ int KtWdlThread::ExitInstance() {
   return CWinThread::ExitInstance();
 }
 
-int KtWdlThread::Enter(const char* name, const std::string& urlPath,
-                       const std::string& saveFolder, const std::string& compareFolder,
-                       int depth, Frame* frame) {
+int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::string& saveFolder,
+                       const std::string& compareFolder, int depth, Frame* frame) {
   int maxDirDepth = m_Site->GetMaxDirDepth();
   if (maxDirDepth != -1 && CountOccurrences(urlPath.c_str(), "/") >= maxDirDepth) {
     m_Site->NoteReason("beyond the directory-depth limit");
@@ -94,9 +93,8 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath,
   return kDescend;
 }
 
-int KtWdlThread::Crawl(const char* name, const std::string& urlPath,
-                       const std::string& saveFolder, const std::string& compareFolder,
-                       int depth) {
+int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::string& saveFolder,
+                       const std::string& compareFolder, int depth) {
   // The walk runs on an explicit stack, so that a site of any link depth fits the thread.
   std::vector<Frame> stack(1);
   int result = Enter(name, urlPath, saveFolder, compareFolder, depth, &stack.back());

@@ -9,7 +9,9 @@ KtWdlSession::KtWdlSession(const char* agent, const char* proxy)
   SetCancelTest([this] { return IsStopRequested() == 1; });
 }
 
-KtWdlSession::~KtWdlSession() { Close(); }
+KtWdlSession::~KtWdlSession() {
+  Close();
+}
 
 int KtWdlSession::RequestStop() {
   m_StopRequested.Set();

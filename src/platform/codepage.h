@@ -15,7 +15,9 @@ namespace cp932 {
 inline constexpr size_t npos = std::string_view::npos;
 
 // 1 for a Shift_JIS lead byte (0x81-0x9F, 0xE0-0xFC).
-inline bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+inline bool IsLeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // Length in bytes of the character at position i: 2 for a lead byte with a trail byte after it,
 // otherwise 1 (a lead byte cut by the end of the text counts as one byte).

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "platform/wineprefix.h"
 #include "platform/codepage.h"
+#include "platform/wineprefix.h"
 
 extern char** environ;
 

@@ -35,12 +35,9 @@ CInternetException::Cause CauseOf(CURLcode code) {
   switch (code) {
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return CInternetException::kConnect;
-    case CURLE_OPERATION_TIMEDOUT:
-      return CInternetException::kTimeout;
-    case CURLE_TOO_MANY_REDIRECTS:
-      return CInternetException::kRedirect;
+    case CURLE_COULDNT_RESOLVE_PROXY: return CInternetException::kConnect;
+    case CURLE_OPERATION_TIMEDOUT: return CInternetException::kTimeout;
+    case CURLE_TOO_MANY_REDIRECTS: return CInternetException::kRedirect;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
@@ -49,10 +46,8 @@ CInternetException::Cause CauseOf(CURLcode code) {
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-    case CURLE_BAD_CONTENT_ENCODING:
-      return CInternetException::kProtocol;
-    default:
-      return CInternetException::kOther;
+    case CURLE_BAD_CONTENT_ENCODING: return CInternetException::kProtocol;
+    default: return CInternetException::kOther;
   }
 }
 

@@ -14,10 +14,8 @@ bool MustEncode(unsigned char c) {
     case '`':
     case '{':
     case '|':
-    case '}':
-      return true;
-    default:
-      return false;
+    case '}': return true;
+    default: return false;
   }
 }
 

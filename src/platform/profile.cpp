@@ -1,7 +1,7 @@
 #include "platform/profile.h"
 
-#include "platform/textfile.h"
 #include "platform/codepage.h"
+#include "platform/textfile.h"
 
 namespace hvprofile {
 namespace {

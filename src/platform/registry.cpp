@@ -2,9 +2,9 @@
 
 #include <iconv.h>
 
+#include "platform/codepage.h"
 #include "platform/textfile.h"
 #include "platform/wineprefix.h"
-#include "platform/codepage.h"
 
 namespace hvreg {
 namespace {
@@ -66,30 +66,14 @@ size_t Unescape(std::string_view text, size_t i, char close, std::u32string* out
     char e = text[i++];
     char32_t unit = static_cast<unsigned char>(e);
     switch (e) {
-      case 'n':
-        unit = '\n';
-        break;
-      case 'r':
-        unit = '\r';
-        break;
-      case 't':
-        unit = '\t';
-        break;
-      case 'a':
-        unit = '\a';
-        break;
-      case 'b':
-        unit = '\b';
-        break;
-      case 'e':
-        unit = 0x1B;
-        break;
-      case 'f':
-        unit = '\f';
-        break;
-      case 'v':
-        unit = '\v';
-        break;
+      case 'n': unit = '\n'; break;
+      case 'r': unit = '\r'; break;
+      case 't': unit = '\t'; break;
+      case 'a': unit = '\a'; break;
+      case 'b': unit = '\b'; break;
+      case 'e': unit = 0x1B; break;
+      case 'f': unit = '\f'; break;
+      case 'v': unit = '\v'; break;
       case 'x': {
         char32_t value = 0;
         int digits = 0;

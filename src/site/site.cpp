@@ -4,9 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "util/log.h"
-#include "platform/http.h"
 #include "platform/codepage.h"
+#include "platform/http.h"
+#include "util/log.h"
 
 namespace {
 
@@ -237,7 +237,9 @@ int KtWdlSite::MarkRestored(const char* path) {
   return 0;
 }
 
-void KtWdlSite::NoteReason(std::string_view reason) { m_Reason = reason; }
+void KtWdlSite::NoteReason(std::string_view reason) {
+  m_Reason = reason;
+}
 
 int KtWdlSite::ReportUrlError(const char* path, int32_t code, std::string_view reason) {
   if (path == nullptr) path = "";
@@ -245,7 +247,7 @@ int KtWdlSite::ReportUrlError(const char* path, int32_t code, std::string_view r
   // A file that failed takes the reason of the failure behind it; other codes only their own.
   if (!reason.empty()) m_Reason = reason;
   SetJobError(code, !reason.empty() || code == HVR_ERR_FILE ? std::string_view(m_Reason)
-                                                             : std::string_view());
+                                                            : std::string_view());
   std::string_view p = DropLeadingSlash(path);
   KtWdlUrlItem* item = FindExact(p);
   if (item == nullptr) return 0;

@@ -2,9 +2,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
 #include "platform/url.h"
 #include "site/site.h"
-#include "platform/codepage.h"
 
 namespace {
 
@@ -61,8 +61,8 @@ int KtWdlSite::SetUrl(const char* url) {
   if (cracked.server.empty() || !IsFolderName(cracked.server)) return -1;
   m_Server = cracked.server;
   m_Port = cracked.port;
-  bool defaultPort = (cracked.scheme == "http" && m_Port == 80) ||
-                     (cracked.scheme == "https" && m_Port == 443);
+  bool defaultPort =
+      (cracked.scheme == "http" && m_Port == 80) || (cracked.scheme == "https" && m_Port == 443);
   m_ServerAddress = m_Server;
   if (cracked.portNamed && !defaultPort) m_ServerAddress += ":" + std::to_string(m_Port);
 

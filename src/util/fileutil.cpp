@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "platform/fs.h"
 #include "platform/codepage.h"
+#include "platform/fs.h"
 
 namespace {
 constexpr char kSeparator = '/';

@@ -95,7 +95,7 @@ TEST_F(ProgressTest, FinishedAndEndedJobs_AnswerAsTheirStateSays) {
   HvrEnd(h(), &job, index);
   EXPECT_EQ(HvrGetDLRestoredNum(h(), index), -1);  // the slot is empty now
   EXPECT_EQ(HvrGetDLFailedNum(h(), index), -1);
-  EXPECT_EQ(HvrGetDLSize(h(), index), 0);          // not running: the selection fails first
+  EXPECT_EQ(HvrGetDLSize(h(), index), 0);  // not running: the selection fails first
 }
 
 TEST_F(ProgressTest, FailedStart_CountsNoLiveThread) {

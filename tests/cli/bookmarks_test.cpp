@@ -145,7 +145,8 @@ TEST_F(BookmarksTest, MultiCopiesTheChosenSitesOneAfterTheOther) {
                        "  failed:     1 file\n"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("failed files:\n    /three/gone.html (HTTP status 404)\n2 sites (1 with failures): 5 files "
+  EXPECT_NE(r.out.find("failed files:\n    /three/gone.html (HTTP status 404)\n2 sites (1 with "
+                       "failures): 5 files "
                        "saved, 1 file failed"),
             std::string::npos)
       << r.out;

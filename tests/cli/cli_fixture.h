@@ -34,8 +34,7 @@ class CliTest : public ::testing::Test {
     return env;
   }
 
-  ChildResult Harvo(const std::vector<std::string>& args,
-                    const std::vector<std::string>& env = {},
+  ChildResult Harvo(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                     std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
     return RunCommand(Command(args), Env(env), work_.path(), timeout);
   }

@@ -74,8 +74,9 @@ TEST_F(MirrorTest, FailedFileGivesStatusOneAndIsNamed) {
   EXPECT_TRUE(Contains(r.out, "saved:      2 files")) << r.out;
   EXPECT_TRUE(Contains(r.out, "failed:     1 file\n")) << r.out;
   EXPECT_TRUE(Contains(r.out, "failed files:\n    /gone.html (HTTP status 404)\n")) << r.out;
-  EXPECT_TRUE(Contains(r.out, "last error: 0x80010000 (a file could not be requested or "
-                              "received: HTTP status 404)"))
+  EXPECT_TRUE(Contains(r.out,
+                       "last error: 0x80010000 (a file could not be requested or "
+                       "received: HTTP status 404)"))
       << r.out;
   EXPECT_TRUE(fs::is_regular_file(Saved("ok.html")));
 }

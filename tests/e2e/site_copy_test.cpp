@@ -3,8 +3,8 @@
 
 #include <iconv.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "harvo.h"
@@ -37,6 +37,7 @@ void WriteFixtureSite(const std::string& root, const std::string& server) {
     WriteFileText(root + path, "<html><body>\n" + body + "\n</body></html>\n");
   };
   const std::string gif = std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 13);
+  // clang-format off
   page("index.html",
        "<body background=\"img/bg.gif\">\n"
        "<a href=\"about.html\">About</a> <a href=\"docs/\">Docs</a>\n"
@@ -52,6 +53,7 @@ void WriteFixtureSite(const std::string& root, const std::string& server) {
                           "<a href=\"ref/a.html\">a</a> <a href=\"" + abs + "/docs/ref/b.html\">b</a>");
   page("docs/guide/start.html", "<a href=\"../../index.html\">home</a> <a href=\"step2.html\">2</a>"
                                 "<img src=\"../../img/photo.jpg\">");
+  // clang-format on
   WriteFileText(root + "docs/guide/.htaccess", "DirectoryIndex start.html\n");
   page("docs/guide/step2.html", "<a href=\"./\">guide</a> <a href=\"../\">docs</a>");
   page("docs/ref/a.html", "<a href=\"b.html\">b</a> <a href=\"../../news/\">news</a>");
@@ -134,11 +136,13 @@ TEST_F(SiteCopyTest, CopiesExactlyTheLinkedFilesAndTheCopyBrowsesLocally) {
   auto outcome = handle.Run(&job);
   ASSERT_TRUE(outcome.finished);
   EXPECT_TRUE(outcome.failedFiles.empty()) << ::testing::PrintToString(outcome.failedFiles);
+  // clang-format off
   const std::set<std::string> expected = {
       "index.html", "about.html", "docs/index.html", "docs/guide/start.html",
       "docs/guide/step2.html", "docs/ref/a.html", "docs/ref/b.html", "docs/ref/c.htm", "docs/ref/index.html",
       "news/index.htm", "news/2024/index.html", "jp/euc.html", "img/bg.gif", "img/logo.gif",
       "img/photo.jpg", "news/2024/pic.gif", "applets/Main.class"};
+  // clang-format on
   EXPECT_EQ(FilesBelow(Copy()), expected);
   EXPECT_EQ(outcome.restored, static_cast<int>(expected.size()));
   EXPECT_EQ(BrokenLocalLinks(Copy(), ".zip"), std::vector<std::string>{});
@@ -186,7 +190,8 @@ TEST(DeepSiteTest, AChainOf100000PagesIsCopiedCompletely) {
   server.SetHandler([](const ScriptedRequest& r) -> std::optional<ScriptedResponse> {
     int n = 0;
     if (std::sscanf(r.target.c_str(), "/chain/%d.html", &n) != 1) return std::nullopt;
-    std::string body = n + 1 < kPages ? "<a href=" + std::to_string(n + 1) + ".html>next</a>" : "end";
+    std::string body =
+        n + 1 < kPages ? "<a href=" + std::to_string(n + 1) + ".html>next</a>" : "end";
     return ScriptedResponse::Ok(body).LastModified(1600000000);
   });
   TempDir save;
@@ -199,7 +204,8 @@ TEST(DeepSiteTest, AChainOf100000PagesIsCopiedCompletely) {
   EXPECT_EQ(HvrGetDLRestoredNum(handle.get(), index), kPages);
   EXPECT_EQ(HvrGetDLFailedNum(handle.get(), index), 0);
   HvrEnd(handle.get(), &job, index);
-  EXPECT_EQ(ReadFileText(save / ("127.0.0.1/chain/" + std::to_string(kPages - 1) + ".html")), "end");
+  EXPECT_EQ(ReadFileText(save / ("127.0.0.1/chain/" + std::to_string(kPages - 1) + ".html")),
+            "end");
 }
 
 }  // namespace

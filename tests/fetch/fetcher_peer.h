@@ -10,8 +10,8 @@
 #include "fetch/fetcher.h"
 #include "fetch/fetcher_test_peer.h"
 #include "harvo.h"
-#include "platform/fs.h"
 #include "job/session.h"
+#include "platform/fs.h"
 #include "site/site.h"
 #include "support/temp_dir.h"
 

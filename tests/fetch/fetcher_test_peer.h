@@ -20,9 +20,7 @@ class KtWdlFetcherTestPeer {
   int Feed(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links) {
     return f_->ScanBlock(text, out, links, 0);
   }
-  int End(hvfs::OutputFile* out, KtWdlLinkList* links) {
-    return f_->ScanEnd(out, links, 0);
-  }
+  int End(hvfs::OutputFile* out, KtWdlLinkList* links) { return f_->ScanEnd(out, links, 0); }
   int TokenCapacity() const { return f_->m_TokenCapacity; }
   // What the token being collected holds in memory.
   size_t TokenBytesHeld() const { return f_->m_Token.capacity(); }

@@ -33,8 +33,8 @@ class ResolveTest : public ::testing::Test {
     ScanResult result = fixture.Scan("<a href=\"" + value + "\">", {4096}, pageDirectory);
     const std::string prefix = "<a href=\"", suffix = "\">";
     EXPECT_TRUE(result.saved.starts_with(prefix) && result.saved.ends_with(suffix)) << result.saved;
-    std::string saved = result.saved.substr(prefix.size(),
-                                            result.saved.size() - prefix.size() - suffix.size());
+    std::string saved =
+        result.saved.substr(prefix.size(), result.saved.size() - prefix.size() - suffix.size());
     return {result.links, saved};
   }
 
@@ -86,11 +86,12 @@ TEST_F(ResolveTest, StartDirectory_AdmitsItselfWithoutItsSlashAndNothingOutside)
 }
 
 TEST_F(ResolveTest, SameServer_MeansSameHostAndPort) {
-  const std::string otherPort = "http://127.0.0.1:" + std::to_string(server_.port() + 1) + "/x.html";
+  const std::string otherPort =
+      "http://127.0.0.1:" + std::to_string(server_.port() + 1) + "/x.html";
   const std::string longerPort = Http("") + "5/x.html";
   const std::string longerHost = "http://127.0.0.10:" + std::to_string(server_.port()) + "/x.html";
-  for (const std::string& link : {otherPort, longerPort, longerHost,
-                                  std::string("http://127.0.0.1/x.html")}) {
+  for (const std::string& link :
+       {otherPort, longerPort, longerHost, std::string("http://127.0.0.1/x.html")}) {
     Resolved r = Resolve("/", link);
     EXPECT_TRUE(r.reported.empty()) << link;
     EXPECT_EQ(r.value, link);
@@ -98,8 +99,8 @@ TEST_F(ResolveTest, SameServer_MeansSameHostAndPort) {
 }
 
 TEST_F(ResolveTest, SchemesMatchInAnyCase) {
-  for (const char* link : {"HTTPS://x/a.html", "MAILTO:me@x", "JavaScript:go()", "Ftp://x/",
-                           "FILE:///etc/passwd"}) {
+  for (const char* link :
+       {"HTTPS://x/a.html", "MAILTO:me@x", "JavaScript:go()", "Ftp://x/", "FILE:///etc/passwd"}) {
     Resolved r = Resolve("dir/", link);
     EXPECT_TRUE(r.reported.empty()) << link;
     EXPECT_EQ(r.value, link);

@@ -25,9 +25,8 @@ TEST(TokenizerTest, EverySplitOfThePageGivesTheSameLinksAndTheSameCopy) {
       "tail-word";
   ScanFixture fixture;
   ScanResult whole = fixture.Scan(page, {page.size()});
-  EXPECT_EQ(whole.links,
-            (Links{"bg.gif", "dir/page.html", "img/a.gif", "p.html", "title/", "Main.class",
-                   "'sq.html'"}));
+  EXPECT_EQ(whole.links, (Links{"bg.gif", "dir/page.html", "img/a.gif", "p.html", "title/",
+                                "Main.class", "'sq.html'"}));
   EXPECT_EQ(fixture.Scan(page, {1}).links, whole.links);
   EXPECT_EQ(fixture.Scan(page, {1}).saved, whole.saved);
   std::mt19937 random(20261207);

@@ -72,8 +72,8 @@ TEST_F(CrawlTest, IndexName_ProbesIndexHtmlThenIndexHtm) {
   server_.Set("/dir/index.htm", R::Ok("htm"));
   HvrJobInfo job = Job("/dir/");
   handle_.Run(&job);
-  EXPECT_EQ(server_.requestTargets(), (Targets{"/dir/.htaccess", "/dir/index.html",
-                                               "/dir/index.htm", "/dir/index.htm"}));
+  EXPECT_EQ(server_.requestTargets(),
+            (Targets{"/dir/.htaccess", "/dir/index.html", "/dir/index.htm", "/dir/index.htm"}));
   EXPECT_EQ(Saved("dir/index.htm"), "htm");
 }
 
@@ -81,8 +81,7 @@ TEST_F(CrawlTest, IndexName_TheRootAsksForSlashAndTheIndexName) {
   server_.Set("/index.html", R::Ok("root"));
   HvrJobInfo job = Job("/");
   handle_.Run(&job);
-  EXPECT_EQ(server_.requestTargets(),
-            (Targets{"/.htaccess", "/index.html", "/index.html"}));
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/.htaccess", "/index.html", "/index.html"}));
   EXPECT_EQ(Saved("index.html"), "root");
 }
 

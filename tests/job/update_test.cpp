@@ -169,7 +169,8 @@ TEST_F(UpdateTest, TransportFailureMidBody_KeepsTheEarlierCopy) {
   // No temporary file is left behind.
   int files = 0;
   hvfs::FileInfo info;
-  for (const char* name : {"index.html", "big.gif"}) files += hvfs::GetFileInfo(Site() + name, &info);
+  for (const char* name : {"index.html", "big.gif"})
+    files += hvfs::GetFileInfo(Site() + name, &info);
   EXPECT_EQ(files, 2);
   EXPECT_FALSE(hvfs::FindFirstFile(Site() + ".big.gif.hvtmp-*"));
 }

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "harvo.h"
-#include "util/log.h"
 #include "site/site.h"
 #include "support/temp_dir.h"
+#include "util/log.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ TEST_F(SiteRegistryTest, TypeFilters_ExcludeWinsAndOptionsNarrowTheWantedTypes) 
   EXPECT_EQ(site.IsIncluded("dir/a.gif"), 1);
   EXPECT_EQ(site.IsIncluded("dir/a.zip"), 1);
   EXPECT_EQ(site.IsExcluded("dir/a.ZIP"), 1);
-  EXPECT_EQ(site.IsIncluded("a.cgi?x=1"), 0);  // the query is part of the extension
+  EXPECT_EQ(site.IsIncluded("a.cgi?x=1"), 0);   // the query is part of the extension
   EXPECT_EQ(site.IsIncluded("dir.d/file"), 0);  // the last "." is not in the last component
   std::vector<std::string> links;
   site.AddUrl("a.zip", &links, 0);
@@ -218,9 +218,9 @@ TEST_F(SiteRegistryTest, ReportUrlError_RecordsFailuresOnlyForListedPathsWithThe
 
   site.SetError(HVR_ERR_THREAD);
   EXPECT_EQ(job_.Error, HVR_ERR_THREAD);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{"Error(80060000):/a.html", "Error(80010000):/a.html",
-                                                  "Error(80010000):unlisted.html",
-                                                  "Error(80000003)"}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{"Error(80060000):/a.html", "Error(80010000):/a.html",
+                                      "Error(80010000):unlisted.html", "Error(80000003)"}));
 }
 
 TEST_F(SiteRegistryTest, Log_NothingIsWrittenWithoutAnOpenLog) {

@@ -16,7 +16,9 @@ TestHandle::~TestHandle() {
   if (handle_ != nullptr) HvrClose(&handle_, &info_);
 }
 
-int TestHandle::Start(HvrJobInfo* job, int* index) { return HvrStart(&handle_, job, index); }
+int TestHandle::Start(HvrJobInfo* job, int* index) {
+  return HvrStart(&handle_, job, index);
+}
 
 std::chrono::steady_clock::duration TestHandle::TimedStop(HvrJobInfo* job, int index) {
   auto start = std::chrono::steady_clock::now();

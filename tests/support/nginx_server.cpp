@@ -48,7 +48,9 @@ bool CanConnect(int port) {
 
 }  // namespace
 
-bool NginxServer::Available() { return access(kNginx, X_OK) == 0; }
+bool NginxServer::Available() {
+  return access(kNginx, X_OK) == 0;
+}
 
 NginxServer::NginxServer(const std::string& root) {
   if (!Available()) throw std::runtime_error("nginx is not installed (scripts/setup)");
@@ -95,10 +97,13 @@ NginxServer::NginxServer(const std::string& root) {
       waitpid(pid, nullptr, 0);
     }
   }
-  if (pid_ < 0) throw std::runtime_error("nginx did not come up: " + ReadFileText(dir_ / "error.log"));
+  if (pid_ < 0)
+    throw std::runtime_error("nginx did not come up: " + ReadFileText(dir_ / "error.log"));
 }
 
-NginxServer::~NginxServer() { Stop(); }
+NginxServer::~NginxServer() {
+  Stop();
+}
 
 void NginxServer::Stop() {
   if (pid_ < 0) return;
@@ -111,4 +116,6 @@ std::string NginxServer::url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-std::string NginxServer::accessLog() const { return ReadFileText(dir_ / "access.log"); }
+std::string NginxServer::accessLog() const {
+  return ReadFileText(dir_ / "access.log");
+}

@@ -193,15 +193,15 @@ bool Utf8(const std::string& text) {
 
 TEST(IsUtf8Text, AcceptsWellFormedMultiByteTextOnly) {
   EXPECT_TRUE(Utf8("caf\xC3\xA9"));
-  EXPECT_TRUE(Utf8("\xE6\x97\xA5\xE6\x9C\xAC"));       // 日本
-  EXPECT_TRUE(Utf8("\xF0\x9F\x98\x80 ok"));            // U+1F600
-  EXPECT_TRUE(Utf8("abc \xE6\x97"));                   // cut by the end of the block
-  EXPECT_FALSE(Utf8("plain ascii"));                   // no multi-byte sequence at all
-  EXPECT_FALSE(Utf8("\xA4\xA2\xA4\xA4"));              // EUC-JP hiragana
-  EXPECT_FALSE(Utf8("\xC0\xAF"));                      // overlong
-  EXPECT_FALSE(Utf8("\xED\xA0\x80"));                  // surrogate
-  EXPECT_FALSE(Utf8("\xF4\x90\x80\x80"));              // above U+10FFFF
-  EXPECT_FALSE(Utf8("\xC3\xA9 \xA9"));                 // a stray continuation byte
+  EXPECT_TRUE(Utf8("\xE6\x97\xA5\xE6\x9C\xAC"));  // 日本
+  EXPECT_TRUE(Utf8("\xF0\x9F\x98\x80 ok"));       // U+1F600
+  EXPECT_TRUE(Utf8("abc \xE6\x97"));              // cut by the end of the block
+  EXPECT_FALSE(Utf8("plain ascii"));              // no multi-byte sequence at all
+  EXPECT_FALSE(Utf8("\xA4\xA2\xA4\xA4"));         // EUC-JP hiragana
+  EXPECT_FALSE(Utf8("\xC0\xAF"));                 // overlong
+  EXPECT_FALSE(Utf8("\xED\xA0\x80"));             // surrogate
+  EXPECT_FALSE(Utf8("\xF4\x90\x80\x80"));         // above U+10FFFF
+  EXPECT_FALSE(Utf8("\xC3\xA9 \xA9"));            // a stray continuation byte
   EXPECT_FALSE(IsUtf8Text(nullptr, 0));
 }
 

@@ -14,9 +14,9 @@ struct SiteResult {
   std::string folder;  // where the copy lies
   int32_t saved = 0;
   int32_t failed = 0;
-  int64_t bytes = 0;                     // approximate, see FileTracker
-  int32_t unmeasured = 0;                // saved files whose bytes are not in bytes
-  double seconds = -1;                   // time taken; negative when not known
+  int64_t bytes = 0;                       // approximate, see FileTracker
+  int32_t unmeasured = 0;                  // saved files whose bytes are not in bytes
+  double seconds = -1;                     // time taken; negative when not known
   int32_t error = 0;                       // the job's latest error code
   std::string errorText;                   // its reason in words, where the job knew one
   std::vector<std::string> failedFiles;    // URL paths, as the job recorded them

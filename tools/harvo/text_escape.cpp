@@ -9,12 +9,9 @@ namespace {
 uint32_t DecodeUtf8(std::string_view text, size_t len) {
   auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(text[i])); };
   switch (len) {
-    case 1:
-      return byte(0);
-    case 2:
-      return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
-    case 3:
-      return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    case 1: return byte(0);
+    case 2: return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+    case 3: return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
     default:
       return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) |
              (byte(3) & 0x3F);
