@@ -9,8 +9,29 @@
 
 namespace {
 
+constexpr size_t kSchemeLength = 7;  // "http://"
+
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The folder of the start page: the start path itself when it names a folder (it then ends
+// with "/" or is empty), else the part up to its last "/". Absolute links are followed when they
+// lie below it, whether the start URL named the folder or a file in it.
+std::string StartFolder(const std::string& startPath) {
+  if (startPath.empty() || cp932::EndsWithChar(startPath, '/')) return startPath;
+  size_t slash = cp932::FindLast(startPath, '/');
+  return slash == cp932::npos ? std::string() : startPath.substr(0, slash + 1);
+}
+
+// "../" for each folder between a page's folder and the site root ("/" is the root itself).
+std::string UpToSiteRoot(const std::string& urlDirectory) {
+  std::string up;
+  if (urlDirectory == "/") return up;
+  for (size_t i = 0; i < urlDirectory.size(); i += cp932::CharLength(urlDirectory, i)) {
+    if (urlDirectory[i] == '/') up += "../";
+  }
+  return up;
 }
 
 }  // namespace
@@ -78,12 +99,15 @@ int KtWdlFetcher::ResolveDotLink(KtWdlLinkList* links, int depth) {
 }
 
 int KtWdlFetcher::ResolveSiteLink(KtWdlLinkList* links, int depth) {
-  const std::string t = m_Token;
+  std::string t = m_Token;
   const std::string server = "http://" + m_Site->GetServerAddress();
-  const std::string startUrl = server + "/" + m_Site->GetStartPath();
+  const std::string startUrl = server + "/" + StartFolder(m_Site->GetStartPath());
   const std::string rootUrl = server + "/";
   std::string pageUrl = server + "/" + m_UrlDirectory;
 
+  // A link that names only the server ("http://host", "http://host:8080") names its root; the
+  // dots of a host name are no file extension.
+  if (cp932::FindFirst(t, '/', kSchemeLength) == cp932::npos) t += '/';
   std::string s = t;
   size_t lastSlash = cp932::FindLast(s, '/');
   size_t lastDot = cp932::FindLast(s, '.');
@@ -101,10 +125,17 @@ int KtWdlFetcher::ResolveSiteLink(KtWdlLinkList* links, int depth) {
   ReportLink(serverPath, links, depth);
 
   if (s.find(startUrl) != std::string::npos) s.erase(0, startUrl.size());
-  if (pageUrl.find(startUrl) != std::string::npos) pageUrl.erase(0, startUrl.size());
+  const bool pageInStartArea = pageUrl.find(startUrl) != std::string::npos;
+  if (pageInStartArea) pageUrl.erase(0, startUrl.size());
 
   std::string rewritten;
-  if (!pageUrl.empty()) {
+  if (!pageInStartArea) {
+    // A page outside the start folder (reached through a relative link): climb from its folder
+    // to the site root, then go down the link's server path.
+    // (The site keeps the path without one leading "/".)
+    rewritten = UpToSiteRoot(m_UrlDirectory);
+    rewritten += std::string_view(serverPath).substr(StartsWith(serverPath, "/") ? 1 : 0);
+  } else if (!pageUrl.empty()) {
     for (size_t i = 1; i < pageUrl.size(); i += cp932::CharLength(pageUrl, i)) {
       if (pageUrl[i] == '/') rewritten += "../";
     }

@@ -139,6 +139,11 @@ void KtWdlFetcher::AppendToToken(const char* begin, const char* end, hvfs::Outpu
     SpillToken(m_Token, out);
   }
   SpillToken(std::string_view(begin, size), out);
+  // The length counts on, so that the token stays in progress (at 0 NextToken would take the
+  // rest of it for a new token, even when the first piece came in one block); it saturates
+  // just past the limit, as nothing beyond it is held.
+  m_TokenLength =
+      static_cast<int>(std::min(static_cast<size_t>(m_TokenLength) + size, kMaxTokenLength + 1));
 }
 
 void KtWdlFetcher::SpillToken(std::string_view bytes, hvfs::OutputFile* out) {

@@ -79,10 +79,54 @@ TEST_F(ResolveTest, StartDirectory_AdmitsItselfWithoutItsSlashAndNothingOutside)
   Resolved outside = Resolve("dir/", Http("/other.html"), "dir/");
   EXPECT_TRUE(outside.reported.empty());
   EXPECT_EQ(outside.value, Http("/other.html"));
-  // A start URL that names a file admits only what continues its text.
-  Resolved file = Resolve("dir/", Http("/dir/a.html"), "dir/index.html");
-  EXPECT_TRUE(file.reported.empty());
-  EXPECT_EQ(Resolve("dir/", "a.html", "dir/index.html").reported, Links{"dir/a.html"});
+}
+
+TEST_F(ResolveTest, StartFile_TheStartAreaIsTheFolderOfTheStartPage) {
+  struct Row {
+    std::string page, link;
+    Links reported;
+    std::string value;
+  };
+  // Started at dir/index.html: absolute links are taken as they would be from dir/, and each
+  // saved value leads from the page's folder to where its file is saved.
+  const Row rows[] = {
+      {"dir/", Http("/dir/a.html"), {"dir/a.html"}, "a.html"},
+      {"dir/sub/", Http("/dir/a.html"), {"dir/a.html"}, "../a.html"},
+      {"dir/", Http("/dir/sub/b.html"), {"dir/sub/b.html"}, "sub/b.html"},
+      {"dir/", Http("/dir/"), {"dir/"}, "./index.html"},
+      {"dir/", Http("/dir/index.html"), {"dir/index.html"}, "index.html"},
+      {"dir/", Http("/other.html"), {}, Http("/other.html")},
+      {"dir/", "a.html", {"dir/a.html"}, "a.html"},
+      // Pages outside the start folder, reached through relative links.
+      {"/", Http("/dir/a.html"), {"dir/a.html"}, "dir/a.html"},
+      {"other/", Http("/dir/a.html"), {"dir/a.html"}, "../dir/a.html"},
+      {"other/deep/", Http("/dir/"), {"dir/"}, "../../dir/index.html"},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve(row.page, row.link, "dir/index.html");
+    EXPECT_EQ(r.reported, row.reported) << row.page << " " << row.link;
+    EXPECT_EQ(r.value, row.value) << row.page << " " << row.link;
+  }
+  // A start file at the root makes the whole server the start area.
+  Resolved root = Resolve("dir/", Http("/x/y.html"), "index.html");
+  EXPECT_EQ(root.reported, Links{"x/y.html"});
+  EXPECT_EQ(root.value, "../x/y.html");
+}
+
+TEST_F(ResolveTest, BareServerLink_NamesTheSiteRoot) {
+  // "http://127.0.0.1:PORT" without a path: dots in the host and a port must not make it a file.
+  Resolved root = Resolve("/", Http(""));
+  EXPECT_EQ(root.reported, Links{""});
+  EXPECT_EQ(root.value, "index.html");
+  Resolved dir = Resolve("dir/", Http(""));
+  EXPECT_EQ(dir.reported, Links{""});
+  EXPECT_EQ(dir.value, "../index.html");
+  Resolved deep = Resolve("dir/sub/", Http(""));
+  EXPECT_EQ(deep.value, "../../index.html");
+  // Outside a start folder the bare server is outside the start area.
+  Resolved outside = Resolve("dir/", Http(""), "dir/");
+  EXPECT_TRUE(outside.reported.empty());
+  EXPECT_EQ(outside.value, Http(""));
 }
 
 TEST_F(ResolveTest, SameServer_MeansSameHostAndPort) {

@@ -172,31 +172,6 @@ TEST(EndlessTokenTest, ATokenWithoutEndIsWrittenAsItArrivesInBoundedMemory) {
   EXPECT_TRUE(FileEquals(fixture.CopyPath(), {"<p>", 'a', total, " <a href=after.html>"}));
 }
 
-TEST(EndlessTokenTest, AnOverlongTokenKeepsTheScanInStep) {
-  // (Whole-text comparisons of megabytes go through EXPECT_TRUE, so that a failure prints no
-  // megabytes.)
-  using Links = std::vector<std::string>;
-  const std::string big(3 << 20, 'x');
-  ScanFixture fixture;
-  // Blanks between quotes leave the copy, also from a token too long to hold.
-  std::string quoted, unquoted;
-  for (int i = 0; i < (1 << 19); ++i) {
-    quoted += "a b\n";
-    unquoted += "ab";
-  }
-  ScanResult result = fixture.Scan("<p title=\"" + quoted + "\"> <a href=q.html>", {4096});
-  EXPECT_TRUE(result.links == Links{"q.html"});
-  EXPECT_TRUE(result.saved == "<p title=\"" + unquoted + "\"> <a href=q.html>");
-  // An overlong token that ends with "--" ends a comment like a short one.
-  result = fixture.Scan("<!-- " + big + "--> <a href=c.html><!-- " + big + "-x> <a href=d.html>",
-                        {4096});
-  EXPECT_TRUE(result.links == Links{"c.html"});
-  // A value longer than any link is no link; the scan goes on after it.
-  result = fixture.Scan("<a href=" + big + ".html> <a href=e.html>", {4096});
-  EXPECT_TRUE(result.links == Links{"e.html"});
-  EXPECT_TRUE(result.saved == "<a href=" + big + ".html> <a href=e.html>");
-}
-
 TEST_F(ScannerAttackTest, ThousandsOfUnclosedCommentsAndQuotesKeepTheDocumentedLinks) {
   std::string page = "<a href=first.html>\n";
   for (int i = 0; i < 10000; ++i) page += "<!-- <a href=hidden.html> ";

@@ -3,6 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <regex>
+
 #include "harvo.h"
 #include "platform/fs.h"
 #include "support/job_runner.h"
@@ -95,6 +98,79 @@ TEST_F(CrawlTest, RootFolderLink_DoesNotReceiveTheRootIndexTwice) {
   EXPECT_EQ(server_.requestCount("/start.html"), 2u);
   EXPECT_EQ(outcome.restored, 1);
   EXPECT_EQ(Saved("start.html"), "<a href=\"./start.html\">home</a><a href=\"/\">top</a>");
+}
+
+// The href values of a saved page, in page order.
+Targets Hrefs(const std::string& page) {
+  static const std::regex href("href=\"([^\"]*)\"");
+  Targets values;
+  for (std::sregex_iterator it(page.begin(), page.end(), href), end; it != end; ++it) {
+    values.push_back((*it)[1]);
+  }
+  return values;
+}
+
+class AbsoluteLinkTest : public CrawlTest {
+ protected:
+  // Every href of the saved page that is not absolute must name a saved file when it is read
+  // from the page's folder, as a browser of the copy reads it. Returns those values.
+  Targets ExpectLocalLinksLeadToSavedFiles(const std::string& page) {
+    namespace fs = std::filesystem;
+    Targets local;
+    for (const std::string& value : Hrefs(Saved(page))) {
+      if (value.starts_with("http://")) continue;
+      local.push_back(value);
+      fs::path target = (fs::path(SiteFolder() + page).parent_path() / value).lexically_normal();
+      EXPECT_TRUE(fs::is_regular_file(target)) << page << ": " << value << " -> " << target;
+      EXPECT_TRUE(target.string().starts_with(SiteFolder())) << page << ": " << value;
+    }
+    return local;
+  }
+};
+
+TEST_F(AbsoluteLinkTest, StartFile_LinksBelowItsFolderAreCopiedAndLeadToTheSavedFiles) {
+  const std::string abs = server_.url("");
+  server_.Set("/site/index.html", R::Ok("<a href=\"" + abs +
+                                        "/site/abs.html\">a</a>"
+                                        "<a href=\"" +
+                                        abs +
+                                        "/site/\">home</a>"
+                                        "<a href=\"sub/page.html\">s</a>"
+                                        "<a href=\"" +
+                                        abs + "/other.html\">outside</a>"));
+  server_.Set("/site/abs.html", R::Ok("abs"));
+  server_.Set("/site/sub/page.html", R::Ok("<a href=\"" + abs +
+                                           "/site/abs2.html\">b</a>"
+                                           "<a href=\"../../root.html\">up</a>"));
+  server_.Set("/site/abs2.html", R::Ok("abs2"));
+  // A page outside the start folder, reached through a relative link.
+  server_.Set("/root.html", R::Ok("<a href=\"" + abs + "/site/abs3.html\">c</a>"));
+  server_.Set("/site/abs3.html", R::Ok("abs3"));
+  server_.Set("/other.html", R::Ok("other"));
+  HvrJobInfo job = Job("/site/index.html");
+  auto outcome = handle_.Run(&job);
+  EXPECT_EQ(outcome.failed, 0);
+  for (const char* file : {"site/abs.html", "site/abs2.html", "site/abs3.html", "root.html"}) {
+    EXPECT_TRUE(Exists(file)) << file;
+  }
+  EXPECT_EQ(server_.requestCount("/other.html"), 0u);
+  EXPECT_EQ(ExpectLocalLinksLeadToSavedFiles("site/index.html"),
+            (Targets{"abs.html", "./index.html", "sub/page.html"}));
+  EXPECT_EQ(ExpectLocalLinksLeadToSavedFiles("site/sub/page.html"),
+            (Targets{"../abs2.html", "../../root.html"}));
+  EXPECT_EQ(ExpectLocalLinksLeadToSavedFiles("root.html"), Targets{"site/abs3.html"});
+}
+
+TEST_F(AbsoluteLinkTest, BareServerLink_LeadsToTheSavedRootIndex) {
+  // "http://127.0.0.1:PORT" without a path, from a page at the root and one in a folder.
+  const std::string bare = server_.url("");
+  server_.Set("/index.html", R::Ok("<a href=\"" + bare + "\">home</a><a href=dir/p.html>"));
+  server_.Set("/dir/p.html", R::Ok("<a href=\"" + bare + "\">home</a>"));
+  HvrJobInfo job = Job("/");
+  auto outcome = handle_.Run(&job);
+  EXPECT_EQ(outcome.failed, 0);
+  EXPECT_EQ(ExpectLocalLinksLeadToSavedFiles("index.html"), (Targets{"index.html"}));
+  EXPECT_EQ(ExpectLocalLinksLeadToSavedFiles("dir/p.html"), Targets{"../index.html"});
 }
 
 TEST_F(CrawlTest, StatusCodes_AreReportedAndTheCrawlGoesOn) {
