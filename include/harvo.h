@@ -30,6 +30,10 @@
 //  * Text-code conversion: an EUC-JP three-byte unit (0x8F and two bytes) becomes one "?", as
 //    Shift_JIS has no place for it; in the two-byte mode of ISO-2022-JP the bytes CR, LF, TAB,
 //    space and 0x7F are kept as they are rather than paired.
+//  * HVR_OPT_RAW_HTML keeps a page's links as received and saves its text byte for byte as the
+//    text-code conversion produced it, except that a converted page's charset label (EUC-JP,
+//    ISO-2022-JP) becomes Shift_JIS, as in rewritten pages. With HVR_OPT_KEEP_CODE as well, a
+//    page is saved as received.
 //  * Bookmark readers: a Favorites shortcut file named only ".url" counts as hidden and is
 //    skipped.
 #ifndef HARVO_H
@@ -55,7 +59,7 @@ class KtWdlLog;      // a job's log file
 // Option bits of HvrJobInfo::Options.
 inline constexpr int32_t HVR_OPT_UPDATE_ONLY = 0x1;      // receive only files that changed
 inline constexpr int32_t HVR_OPT_UPDATE_NONHTML = 0x2;   // HTML always; other files if changed
-inline constexpr int32_t HVR_OPT_RAW_HTML = 0x4;         // save pages as received
+inline constexpr int32_t HVR_OPT_RAW_HTML = 0x4;         // links not rewritten (see above)
 inline constexpr int32_t HVR_OPT_KEEP_CODE = 0x8;        // no EUC-JP / ISO-2022-JP conversion
 inline constexpr int32_t HVR_OPT_CGI = 0x10;             // of the wanted types only .cgi
 inline constexpr int32_t HVR_OPT_JAVA = 0x20;            // of the wanted types only .java

@@ -59,6 +59,7 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   m_KanjiCode = KANJI_UNDECIDED;
 
   int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth) : ReceiveOther(&out);
+  m_RawOut = nullptr;
   if (result == kTransportFailure) {
     m_Site->ReportUrlError(objectName.c_str(), HVR_ERR_HTTP_OTHER, m_TransportError);
   }
@@ -97,6 +98,7 @@ int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
 int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
   const bool raw = m_Site->HasOption(HVR_OPT_RAW_HTML) == 1;
   hvfs::OutputFile* copy = raw ? nullptr : out;
+  m_RawOut = raw ? out : nullptr;
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
   if (IsStopping()) return 0;
   while (true) {
@@ -110,7 +112,6 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
     if (count <= 0) break;
     AddReceived(&m_Received, count);
     std::string_view text = ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
-    if (raw && !out->Write(text.data(), text.size())) return kWriteFailure;
     int scanned = ScanBlock(text, copy, links, depth);
     if (scanned == -1) return kWriteFailure;
     if (scanned == 1) return 0;
@@ -120,34 +121,102 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
 
 int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links,
                             int depth) {
+  m_Block = text.data();
   const char* cursor = text.data();
   size_t pending = text.size();
+  int result = 0;
   while (pending > 0) {
     // Plain text runs up to a delimiter, which NextToken then takes as a token of its own.
     if (IsPlainText()) SkipPlainText(&cursor, &pending, out);
     if (pending > 0 && NextToken(&cursor, &pending, out) == 1) {
       ProcessToken(links, depth);
-      if (!WriteToken(out)) return -1;
+      if (!WriteToken(out, OffsetOf(cursor))) return -1;
     }
-    if (IsStopping()) return 1;
+    if (IsStopping()) {
+      result = 1;
+      break;
+    }
   }
-  return 0;
+  // A stopped page keeps the whole block, as it arrived.
+  if (m_RawOut != nullptr && !EndRawBlock(text, result == 1)) return -1;
+  m_BlockOffset += text.size();
+  return result;
 }
 
 int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
   // The page's last token, cut by the end of the body, still counts and is still written.
-  if (m_TokenLength == 0) return 0;
-  FinishToken();
-  ProcessToken(links, depth);
-  return WriteToken(out) ? 0 : -1;
+  if (m_TokenLength != 0) {
+    FinishToken();
+    ProcessToken(links, depth);
+    if (!WriteToken(out, m_BlockOffset)) return -1;
+  }
+  return m_RawOut == nullptr || RawWriteUpTo(m_BlockOffset) ? 0 : -1;
 }
 
-bool KtWdlFetcher::WriteToken(hvfs::OutputFile* out) {
-  if (out == nullptr) return true;
-  RelabelCharset();
-  // An overlong token was written while it arrived.
-  if (m_TokenOverlong) return true;
+bool KtWdlFetcher::WriteToken(hvfs::OutputFile* out, uint64_t tokenEnd) {
+  const bool relabelled = RelabelCharset();
+  if (m_RawOut != nullptr) return !relabelled || ReplaceRawToken(tokenEnd);
+  // No copy, or an overlong token, which was written while it arrived.
+  if (out == nullptr || m_TokenOverlong) return true;
   return out->Write(m_Token.data(), m_Token.size());
+}
+
+// ---- raw pages ----
+
+char KtWdlFetcher::RawByteAt(uint64_t offset) const {
+  if (offset < m_BlockOffset) return m_RawHeld[static_cast<size_t>(offset - m_RawWritten)];
+  return m_Block[offset - m_BlockOffset];
+}
+
+bool KtWdlFetcher::RawWriteUpTo(uint64_t upTo) {
+  if (upTo <= m_RawWritten) return true;
+  if (m_RawWritten < m_BlockOffset) {
+    const size_t n = static_cast<size_t>(std::min(upTo, m_BlockOffset) - m_RawWritten);
+    if (!m_RawOut->Write(m_RawHeld.data(), n)) return false;
+    m_RawHeld.erase(0, n);
+    m_RawWritten += n;
+  }
+  if (upTo > m_RawWritten) {
+    if (!m_RawOut->Write(m_Block + (m_RawWritten - m_BlockOffset),
+                         static_cast<size_t>(upTo - m_RawWritten))) {
+      return false;
+    }
+    m_RawWritten = upTo;
+  }
+  return true;
+}
+
+void KtWdlFetcher::RawSkipTo(uint64_t to) {
+  if (to <= m_RawWritten) return;
+  if (m_RawWritten < m_BlockOffset) {
+    const uint64_t n = std::min(to, m_BlockOffset) - m_RawWritten;
+    m_RawHeld.erase(0, static_cast<size_t>(n));
+    m_RawWritten += n;
+  }
+  m_RawWritten = std::max(m_RawWritten, to);
+}
+
+bool KtWdlFetcher::ReplaceRawToken(uint64_t tokenEnd) {
+  // Blanks around a quoted label are no part of it and stay where they are.
+  uint64_t from = m_TokenStart, to = tokenEnd;
+  while (from < to && IsSpaceChar(static_cast<unsigned char>(RawByteAt(from)))) ++from;
+  while (to > from && IsSpaceChar(static_cast<unsigned char>(RawByteAt(to - 1)))) --to;
+  if (!RawWriteUpTo(from) || !m_RawOut->Write(m_Token.data(), m_Token.size())) return false;
+  RawSkipTo(to);
+  return true;
+}
+
+bool KtWdlFetcher::EndRawBlock(std::string_view text, bool all) {
+  const uint64_t end = m_BlockOffset + text.size();
+  const bool tokenOpen = m_TokenLength > 0 && !m_TokenOverlong;
+  if (!RawWriteUpTo(all || !tokenOpen ? end : m_TokenStart)) return false;
+  // What is left waits in m_RawHeld, which then reaches up to the next block.
+  if (m_RawWritten < end) {
+    const size_t from =
+        m_RawWritten > m_BlockOffset ? static_cast<size_t>(m_RawWritten - m_BlockOffset) : 0;
+    m_RawHeld.append(text.substr(from));
+  }
+  return true;
 }
 
 bool KtWdlFetcher::IsConverted() const {

@@ -82,13 +82,14 @@ class KtWdlFetcher {
   // Body steps.
   int ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   int ReceiveOther(hvfs::OutputFile* out);
-  // Tokenizes one block of page text; out (null with raw pages) receives the saved copy.
-  // 0 done, 1 a stop was requested, -1 the copy could not be written.
+  // Tokenizes one block of page text; out (null with raw pages) receives the saved copy, and
+  // m_RawOut, when set, the raw one. 0 done, 1 a stop was requested, -1 a write failed.
   int ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   // Handles the token that the end of the page cut. 0, or -1 on a write failure.
   int ScanEnd(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
-  // Writes the token that ProcessToken left to the copy (out null: raw page). False on failure.
-  bool WriteToken(hvfs::OutputFile* out);
+  // Writes the token that ProcessToken left to the copy (out null: none), or to a raw page the
+  // relabelled charset in place of the token's text, which ends at tokenEnd. False on failure.
+  bool WriteToken(hvfs::OutputFile* out, uint64_t tokenEnd);
   bool IsStopping() const;
   // Converts a received block into the page's text code; returns the block to use.
   std::string_view ConvertBlock(const unsigned char* data, unsigned size);
@@ -147,9 +148,31 @@ class KtWdlFetcher {
   // The page's text code: a detection result, or kKanjiUtf8 for UTF-8 text kept as received.
   static constexpr int kKanjiUtf8 = 100;
   bool IsConverted() const;
-  // In a converted page, a declared charset of EUC-JP or ISO-2022-JP becomes Shift_JIS.
-  void RelabelCharset();
+  // In a converted page, a declared charset of EUC-JP or ISO-2022-JP becomes Shift_JIS. True
+  // when it replaced the token.
+  bool RelabelCharset();
   int m_CharsetState = 0;
+
+  // Raw pages: the file receives the page text as the converter produced it, except that a
+  // relabelled charset replaces its label. Text offsets count bytes of the page's text.
+  uint64_t OffsetOf(const char* p) const {
+    return m_BlockOffset + static_cast<uint64_t>(p - m_Block);
+  }
+  char RawByteAt(uint64_t offset) const;
+  // Writes the text before upTo that is not written yet; false on a write failure.
+  bool RawWriteUpTo(uint64_t upTo);
+  // Passes over the text before to without writing it.
+  void RawSkipTo(uint64_t to);
+  bool ReplaceRawToken(uint64_t tokenEnd);
+  // At the end of a block: writes its text but that of a token still in progress (which may yet
+  // be relabelled), or all of it.
+  bool EndRawBlock(std::string_view text, bool all);
+  hvfs::OutputFile* m_RawOut = nullptr;
+  std::string m_RawHeld;  // the text from m_RawWritten up to the current block, not written yet
+  uint64_t m_RawWritten = 0;
+  const char* m_Block = nullptr;  // the block being scanned
+  uint64_t m_BlockOffset = 0;     // offset of its first byte
+  uint64_t m_TokenStart = 0;      // offset of the current token's first byte
 
   // Receive and conversion buffers, kept between files.
   std::vector<unsigned char> m_ReceiveBuffer;

@@ -98,6 +98,10 @@ void KtWdlFetcher::SkipPlainText(const char** cursor, size_t* count, hvfs::Outpu
 
 void KtWdlFetcher::ResetTokenizer() {
   m_CharsetState = 0;
+  m_RawOut = nullptr;
+  m_RawHeld.clear();
+  m_RawWritten = m_BlockOffset = m_TokenStart = 0;
+  m_Block = nullptr;
   m_TokenCapacity = kTokenStep;
   m_InToken = m_TokenLength = m_InTag = m_InQuote = m_AttributePending = 0;
   m_AfterEquals = m_InComment = m_AfterOpen = m_CommentEndSeen = 0;
@@ -192,12 +196,16 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
       continue;
     }
     if (cls == kDelimiter) {
-      if (m_TokenLength == 0) m_Token.assign(1, *p++);
+      if (m_TokenLength == 0) {
+        m_TokenStart = OffsetOf(p);
+        m_Token.assign(1, *p++);
+      }
       complete = true;
       break;
     }
     // A run of token bytes (inside quotes whitespace counts as one).
     const char* run = p;
+    if (m_TokenLength == 0) m_TokenStart = OffsetOf(run);
     while (p < end) {
       unsigned char c = ClassOf(*p);
       if (c == kDelimiter || (c == kSpace && !m_InQuote)) break;
@@ -260,7 +268,7 @@ int KtWdlFetcher::ProcessToken(KtWdlLinkList* links, int depth) {
 
 // The label follows "charset", "=" and possibly a quote, inside a tag:
 //   <meta http-equiv="Content-Type" content="text/html; charset=EUC-JP">, <meta charset="euc-jp">
-void KtWdlFetcher::RelabelCharset() {
+bool KtWdlFetcher::RelabelCharset() {
   enum { kNone = 0, kName = 1, kEquals = 2 };
   const std::string& t = m_Token;
   auto endsWithCharset = [&] {
@@ -269,17 +277,22 @@ void KtWdlFetcher::RelabelCharset() {
   };
   if (!IsConverted() || m_InComment || !m_InTag) {
     m_CharsetState = kNone;
-    return;
+    return false;
   }
   switch (m_CharsetState) {
-    case kName: m_CharsetState = t == "=" ? kEquals : (endsWithCharset() ? kName : kNone); return;
+    case kName:
+      m_CharsetState = t == "=" ? kEquals : (endsWithCharset() ? kName : kNone);
+      return false;
     case kEquals:
-      if (t == "\"" || t == "'") return;
-      for (const char* label : {"euc-jp", "x-euc-jp", "eucjp", "iso-2022-jp", "csiso2022jp"}) {
-        if (cp932::EqualsNoCase(t, label)) m_Token = "Shift_JIS";
-      }
+      if (t == "\"" || t == "'") return false;
       m_CharsetState = kNone;
-      return;
-    default: m_CharsetState = endsWithCharset() ? kName : kNone;
+      for (const char* label : {"euc-jp", "x-euc-jp", "eucjp", "iso-2022-jp", "csiso2022jp"}) {
+        if (cp932::EqualsNoCase(t, label)) {
+          m_Token = "Shift_JIS";
+          return true;
+        }
+      }
+      return false;
+    default: m_CharsetState = endsWithCharset() ? kName : kNone; return false;
   }
 }

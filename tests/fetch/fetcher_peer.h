@@ -44,24 +44,29 @@ class ScanFixture {
   // Where Scan writes the saved copy.
   std::string CopyPath() const { return dir_ / "page.out"; }
 
+  // How the page is saved: rewritten, or raw (links kept) as received or as converted text.
+  enum class Copy { kRewritten, kRaw, kRawConverted };
+
   // Scans page as if it stood in urlDirectory, fed in blocks of the given sizes (repeated; the
   // last size covers the rest).
   ScanResult Scan(const std::string& page, const std::vector<size_t>& blocks,
-                  const std::string& urlDirectory = "/") {
+                  const std::string& urlDirectory = "/", Copy copy = Copy::kRewritten) {
     site_->ClearUrls();
     KtWdlFetcherTestPeer peer(fetcher_.get());
     peer.Begin(urlDirectory);
     std::string path = CopyPath();
     hvfs::OutputFile out;
     out.Open(path);
+    hvfs::OutputFile* rewritten = copy == Copy::kRewritten ? &out : nullptr;
+    if (copy != Copy::kRewritten) peer.SetRaw(&out, copy == Copy::kRawConverted);
     ScanResult result;
     size_t at = 0, i = 0;
     while (at < page.size()) {
       size_t n = std::min(blocks[std::min(i++, blocks.size() - 1)], page.size() - at);
-      peer.Feed(std::string_view(page).substr(at, n), &out, &result.links);
+      peer.Feed(std::string_view(page).substr(at, n), rewritten, &result.links);
       at += n;
     }
-    peer.End(&out, &result.links);
+    peer.End(rewritten, &result.links);
     out.Commit(false, 0);
     result.saved = ReadFileText(path);
     return result;

@@ -9,6 +9,7 @@
 
 #include "fetch/fetcher.h"
 #include "platform/fs.h"
+#include "util/kanji.h"
 
 class KtWdlFetcherTestPeer {
  public:
@@ -16,6 +17,11 @@ class KtWdlFetcherTestPeer {
   void Begin(const std::string& urlDirectory) {
     f_->m_UrlDirectory = urlDirectory;
     f_->ResetTokenizer();
+  }
+  // A raw page: out receives the page text (converted: as if the converter had produced it).
+  void SetRaw(hvfs::OutputFile* out, bool converted) {
+    f_->m_RawOut = out;
+    f_->m_KanjiCode = converted ? KANJI_EUC : KANJI_UNDECIDED;
   }
   int Feed(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links) {
     return f_->ScanBlock(text, out, links, 0);

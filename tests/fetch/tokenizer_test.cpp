@@ -14,11 +14,12 @@ using Links = std::vector<std::string>;
 const std::vector<size_t> kBlockSizes = {1, 3, 7, 4096, (1u << 20) + 1, 4u << 20};
 
 // Scans page with every block size; the links and the saved copy must not depend on it.
-ScanResult ScanEverySize(const std::string& page, const std::string& dir = "/") {
+ScanResult ScanEverySize(const std::string& page, const std::string& dir = "/",
+                         ScanFixture::Copy copy = ScanFixture::Copy::kRewritten) {
   ScanFixture fixture;
-  ScanResult first = fixture.Scan(page, {kBlockSizes.front()}, dir);
+  ScanResult first = fixture.Scan(page, {kBlockSizes.front()}, dir, copy);
   for (size_t size : kBlockSizes) {
-    ScanResult result = fixture.Scan(page, {size}, dir);
+    ScanResult result = fixture.Scan(page, {size}, dir, copy);
     // (Through EXPECT_TRUE, so that a failure on a page of megabytes prints no megabytes.)
     EXPECT_TRUE(result.links == first.links) << "blocks of " << size;
     EXPECT_TRUE(result.saved == first.saved) << "blocks of " << size;
@@ -115,6 +116,32 @@ TEST(TokenizerTest, TokensBeyondTheLongestLinkAreNoLinksWhateverTheBlockSize) {
   // An overlong token that ends with "--" ends a comment like a short one.
   result = ScanEverySize("<!-- " + big + "--> <a href=c.html><!-- " + big + "-x> <a href=d.html>");
   EXPECT_TRUE(result.links == Links{"c.html"});
+}
+
+TEST(TokenizerTest, RawPagesKeepTheirTextButARelabelledCharset) {
+  using Copy = ScanFixture::Copy;
+  const std::string page =
+      "<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset= EUC-JP \">"
+      "\r\n<meta charset=euc-jp><!-- charset=EUC-JP --></head>\n"
+      "<body>\"two  words\" charset=EUC-JP <a href=\"dir/\"><a href=x.html>tail";
+  const Links links = ScanEverySize(page).links;
+  ScanResult raw = ScanEverySize(page, "/", Copy::kRaw);
+  EXPECT_EQ(raw.saved, page);
+  EXPECT_EQ(raw.links, links);
+  // Converted text declares what it now is; nothing else changes, line ends and blanks
+  // between quotes included.
+  ScanResult converted = ScanEverySize(page, "/", Copy::kRawConverted);
+  EXPECT_EQ(converted.saved,
+            "<html>\n<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset= "
+            "Shift_JIS \">\r\n<meta charset=Shift_JIS><!-- charset=EUC-JP --></head>\n"
+            "<body>\"two  words\" charset=EUC-JP <a href=\"dir/\"><a href=x.html>tail");
+  EXPECT_EQ(converted.links, links);
+  // A label that ends the page, and a page of one overlong token.
+  EXPECT_EQ(ScanEverySize("<meta charset=EUC-JP", "/", Copy::kRawConverted).saved,
+            "<meta charset=Shift_JIS");
+  const std::string big = "<p " + std::string((1u << 20) + 5, 'x') + " charset=eucjp>";
+  EXPECT_TRUE(ScanEverySize(big, "/", Copy::kRawConverted).saved ==
+              big.substr(0, big.size() - 6) + "Shift_JIS>");
 }
 
 TEST(TokenizerTest, RunningTextIsCopiedAsItsTokensWouldBe) {

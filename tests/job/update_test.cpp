@@ -211,6 +211,27 @@ TEST_F(TextCodeTest, ConvertedPagesDeclareShiftJis) {
   EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
 }
 
+TEST_F(TextCodeTest, RawConvertedPagesDeclareShiftJisAndKeepEveryOtherByte) {
+  const std::string text =
+      "<html><head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">\n"
+      "<meta charset=\"iso-2022-jp\"></head>\n<body>\"二つの  語\" charset=EUC-JP\n"
+      "<a href=\"a.html\">日本語</a></body></html>\n";
+  server_.Set("/euc.html", R::Ok(Iconv(text, "EUC-JP")).LastModified(kOld));
+  server_.Set("/jis.html", R::Ok(Iconv(text, "ISO-2022-JP")).LastModified(kOld));
+  server_.Set("/index.html", R::Ok("<a href=euc.html><a href=jis.html>").LastModified(kOld));
+  HvrJobInfo job = Job("/index.html", HVR_OPT_RAW_HTML);
+  handle_.Run(&job);
+  // Links are not rewritten, line ends and blanks stay: only the labels in tags change.
+  const std::string expected = Iconv(
+      "<html><head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
+      "\n<meta charset=\"Shift_JIS\"></head>\n<body>\"二つの  語\" charset=EUC-JP\n"
+      "<a href=\"a.html\">日本語</a></body></html>\n",
+      "SHIFT_JIS");
+  EXPECT_EQ(ReadFileText(Site() + "euc.html"), expected);
+  EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
+  EXPECT_EQ(server_.requestCount("/a.html"), 1u);
+}
+
 }  // namespace
 
 namespace {

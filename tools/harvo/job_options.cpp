@@ -90,7 +90,8 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
                         "Receive every HTML page, other files only when they changed");
   updateOnly->excludes(updateNonHtml);
   command->add_flag("--raw-html", options->rawHtml,
-                    "Save HTML pages as received (links not rewritten for local reading)");
+                    "Save HTML pages with their links as received (not rewritten for local "
+                    "reading); the text is still converted to Shift_JIS unless --keep-code");
   command->add_flag("--keep-code", options->keepCode,
                     "Keep EUC-JP and ISO-2022-JP pages in their code (no Shift_JIS conversion)");
   command->add_flag("--cgi-only", options->cgiOnly, "Of the --type list only .cgi counts");
