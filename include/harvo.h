@@ -34,6 +34,12 @@
 //    text-code conversion produced it, except that a converted page's charset label (EUC-JP,
 //    ISO-2022-JP) becomes Shift_JIS, as in rewritten pages. With HVR_OPT_KEEP_CODE as well, a
 //    page is saved as received.
+//  * Absolute same-server links are followed below the start page's folder, also when the start
+//    URL names a file in it; "http://host:port" without a path names the server's root.
+//  * URL paths with a control character (0x00-0x1F, 0x7F) are refused and reported failed, like
+//    paths with ".." components. The log writes control characters as \xNN (a leading tab is
+//    the line's own), one event per line. A DirectoryIndex line names its first name, up to the
+//    first blank or line end. An earlier copy is looked up by its exact name.
 //  * Bookmark readers: a Favorites shortcut file named only ".url" counts as hidden and is
 //    skipped.
 #ifndef HARVO_H

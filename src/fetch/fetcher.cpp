@@ -52,6 +52,23 @@ bool NamesFileInDirectory(SlashDot sd) {
 
 using RequestPtr = std::unique_ptr<CHttpFile>;
 
+bool IsBlankOrLineEnd(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// The index name of a DirectoryIndex line, given the text after the keyword: its first name,
+// after the separator (and any further blanks), up to the next blank or line end. The line may
+// list several names ("DirectoryIndex index.php index.html"); a CR must not carry text of the
+// server's into a file name or the log.
+std::string FirstIndexName(std::string_view rest) {
+  if (!rest.empty()) rest.remove_prefix(1);
+  size_t from = 0;
+  while (from < rest.size() && IsBlankOrLineEnd(rest[from])) ++from;
+  size_t to = from;
+  while (to < rest.size() && !IsBlankOrLineEnd(rest[to])) ++to;
+  return std::string(rest.substr(from, to - from));
+}
+
 }  // namespace
 
 KtWdlFetcher::KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop,
@@ -94,9 +111,10 @@ int KtWdlFetcher::RequestFile(const char* siteName, const char* urlPath, const c
   m_SiteName = siteName ? siteName : "";
   m_Site->NoteReason({});
   if (urlPath == nullptr) return -1;
-  // A path that would climb out of the site folder is neither requested nor saved.
-  if (!IsSafeLocalName(urlPath, false)) {
-    m_Site->NoteReason("a path that would lead out of the site folder");
+  // A path that would climb out of the site folder, or make a name with a control character,
+  // is neither requested nor saved.
+  if (const char* unsafe = UnsafeLocalName(urlPath, false)) {
+    m_Site->NoteReason(unsafe);
     return -1;
   }
   if (SendRequest(urlPath) == -1) return -1;
@@ -132,10 +150,11 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
 
   if (m_FileName.empty()) {
     m_FileName = FindIndexName(m_UrlDirectory);
-    // An index name that is a path of its own must not lead the file out of its folder.
-    if (m_FileName.empty() || !IsSafeLocalName(m_UrlDirectory + m_FileName, true)) {
-      m_Site->NoteReason(m_FileName.empty() ? "the folder's index file could not be found"
-                                            : "an index name that would lead out of the folder");
+    // An index name is the server's text: the same rules hold for it as for a link's path.
+    const char* unsafe = m_FileName.empty() ? "the folder's index file could not be found"
+                                            : UnsafeLocalName(m_UrlDirectory + m_FileName, true);
+    if (unsafe != nullptr) {
+      m_Site->NoteReason(unsafe);
       CloseRequest();
       return -1;
     }
@@ -196,9 +215,7 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
           read += line.size() + 1;
           size_t at = line.find(kKeyword);
           if (at == std::string::npos) continue;
-          // The name follows the keyword and one separator, taken as it stands.
-          size_t from = at + kKeyword.size() + 1;
-          name = from < line.size() ? line.substr(from) : std::string();
+          name = FirstIndexName(std::string_view(line).substr(at + kKeyword.size()));
           break;
         }
       }
@@ -250,9 +267,11 @@ int KtWdlFetcher::CheckLocalCopy(const char* directory) {
   // Without a compare folder no earlier copy is consulted (never a file of the current folder).
   if (m_CompareDirectory.empty()) return 0;
   std::string path = m_CompareDirectory + m_FileName;
-  if (FileExists(path.c_str()) == 0) return 0;
+  // Looked up by its exact name: a URL path may hold "*" or "?", which a wildcard search would
+  // match against other files.
   hvfs::FileInfo info;
-  if (!hvfs::CanOpenForReading(path) || !hvfs::GetFileInfo(path, &info)) return -1;
+  if (!hvfs::GetFileInfo(path, &info)) return 0;
+  if (!hvfs::CanOpenForReading(path)) return -1;
   m_HasLocalCopy = true;
   m_LocalSize = info.size;
   m_LocalTime = info.time;
@@ -266,13 +285,19 @@ int KtWdlFetcher::IsChanged() const {
   return m_LastModified != m_LocalTime ? 1 : 0;
 }
 
-bool KtWdlFetcher::IsSafeLocalName(std::string_view urlPath, bool rootObject) const {
+const char* KtWdlFetcher::UnsafeLocalName(std::string_view urlPath, bool rootObject) {
+  static constexpr const char* kClimbs = "a path that would lead out of the site folder";
   // Only a root file's object name ("/name") begins with a separator; anything else beginning
   // with one would make an absolute local path.
   if (rootObject && !urlPath.empty() && urlPath.front() == '/') urlPath.remove_prefix(1);
-  if (!urlPath.empty() && (urlPath.front() == '/' || urlPath.front() == '\\')) return false;
-  // A zero byte would cut the name short, on the wire and on the disk.
-  if (urlPath.find('\0') != std::string_view::npos) return false;
+  if (!urlPath.empty() && (urlPath.front() == '/' || urlPath.front() == '\\')) return kClimbs;
+  // A zero byte would cut the name short; other control bytes would make names that no one can
+  // type and that the log and a terminal cannot show. No byte of a double-byte character is one.
+  for (char c : urlPath) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      return "a path with a control character";
+    }
+  }
   // No component may be "..", with either separator. A "\" that is the trail byte of a
   // double-byte character separates nothing; a "/" always does, as the file system splits at
   // every "/" byte, also one that follows a lone lead byte.
@@ -281,12 +306,12 @@ bool KtWdlFetcher::IsSafeLocalName(std::string_view urlPath, bool rootObject) co
     size_t length = cp932::CharLength(urlPath, i);
     if (length == 2 && urlPath[i + 1] == '/') length = 1;
     if (urlPath[i] == '/' || urlPath[i] == '\\') {
-      if (urlPath.substr(start, i - start) == "..") return false;
+      if (urlPath.substr(start, i - start) == "..") return kClimbs;
       start = i + 1;
     }
     i += length;
   }
-  return urlPath.substr(start) != "..";
+  return urlPath.substr(start) == ".." ? kClimbs : nullptr;
 }
 
 // ---- progress getters ----

@@ -75,9 +75,11 @@ class KtWdlFetcher {
   int CheckLocalCopy(const char* directory);
   void ClassifyFile();
   void CloseRequest();
-  // False for a path that could lead a local file out of the site folder: a ".." component
-  // (with "/" or "\\"), or a leading separator (one "/" is allowed for a root object name).
-  bool IsSafeLocalName(std::string_view urlPath, bool rootObject) const;
+  // Why a path must not become a local file name, in words; null when it may. Refused: a path
+  // that could lead out of the site folder (a ".." component with "/" or "\\", a leading
+  // separator; one "/" is allowed for a root object name) and one with a control byte
+  // (0x00-0x1F, 0x7F).
+  static const char* UnsafeLocalName(std::string_view urlPath, bool rootObject);
 
   // Body steps.
   int ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);

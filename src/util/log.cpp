@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "platform/codepage.h"
 #include "util/fileutil.h"
@@ -11,6 +12,32 @@ constexpr char kSeparator = '/';
 // Every line ends with CR LF, whatever the platform's own line end.
 constexpr const char* kStampedFormat = "%.24s:%s\r\n";
 constexpr const char* kPlainFormat = "%s\r\n";
+
+bool IsControlByte(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
+
+// Much of a line is a server's text (link values, index names). Control bytes in it would
+// reach whoever reads the log on a terminal, or end the line and forge another, so each is
+// written as \xNN. A tab at the start belongs to the line's own format. Bytes from 0x80 on
+// are Shift_JIS text and stay.
+std::string EscapeControlBytes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!IsControlByte(c) || (i == 0 && c == '\t')) {
+      out += text[i];
+      continue;
+    }
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0x0F];
+  }
+  return out;
+}
+
 }  // namespace
 
 KtWdlLog::~KtWdlLog() {
@@ -59,8 +86,10 @@ int KtWdlLog::CloseLocked() {
   return 0;
 }
 
-int KtWdlLog::WriteLocked(const char* text, int stamp) {
-  if (m_File == nullptr || text == nullptr) return -1;
+int KtWdlLog::WriteLocked(const char* rawText, int stamp) {
+  if (m_File == nullptr || rawText == nullptr) return -1;
+  const std::string escaped = EscapeControlBytes(rawText);
+  const char* text = escaped.c_str();
   if (stamp == 1) {
     std::time_t now = std::time(nullptr);
     std::tm local{};

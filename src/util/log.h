@@ -21,8 +21,9 @@ class KtWdlLog {
   int Open(const char* path);
   // Writes the stamped "*** Log End ***" and closes an open file. Returns 0.
   int Close();
-  // stamp 1: "<asctime of local time, 24 chars>:<text>"; otherwise the text alone. 0 when
-  // written, -1 when no file is open or text is null.
+  // stamp 1: "<asctime of local time, 24 chars>:<text>"; otherwise the text alone. Control
+  // bytes of the text (0x00-0x1F, 0x7F) are written as \xNN, but for a leading tab, so that a
+  // call writes exactly one line. 0 when written, -1 when no file is open or text is null.
   int WriteLine(const char* text, int stamp);
   int IsOpen();
 

@@ -140,6 +140,18 @@ TEST_F(UpdateTest, JapanesePages_AreSavedAsShiftJisUnlessKeptAsReceived) {
   EXPECT_EQ(ReadFileText(third / "127.0.0.1/jis.html"), Iconv(text, "ISO-2022-JP"));
 }
 
+TEST_F(UpdateTest, UpdateOnly_TheEarlierCopyIsLookedUpByItsExactName) {
+  // "*.gif" names one file, not every .gif: a.gif (same size and time) is no copy of it.
+  Serve("/index.html", "<img src=\"*.gif\">", kNew);
+  Serve("/*.gif", "star", kOld);
+  Earlier("a.gif", "abcd", kOld);
+  HvrJobInfo job = Job("/index.html", HVR_OPT_UPDATE_ONLY);
+  auto outcome = handle_.Run(&job);
+  EXPECT_EQ(outcome.failed, 0);
+  EXPECT_EQ(ReadFileText(Site() + "*.gif"), "star");
+  EXPECT_EQ(ReadFileText(Site() + "a.gif"), "abcd");
+}
+
 TEST_F(UpdateTest, MaxDirDepth_ZeroRefusesTheRootAndOneAllowsOnlyRootFiles) {
   Serve("/index.html", "<a href=a.html><a href=dir/b.html>", kOld);
   Serve("/a.html", "a", kOld);

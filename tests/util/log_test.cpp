@@ -86,6 +86,27 @@ TEST(KtWdlLog, OpenCreatesMissingFoldersAndStampsTheFirstLine) {
   EXPECT_LE(stamped, after + 1);
 }
 
+TEST(KtWdlLog, ControlBytesAreEscapedSoThatEachLineStaysOneLine) {
+  TempDir tmp;
+  const std::string path = tmp / "job.log";
+  {
+    KtWdlLog log;
+    log.Open(path.c_str());
+    // A server's text that would retitle a terminal and forge a line of its own.
+    log.WriteLine("\tdir/\x1b]0;TITLE\x07\x1b[2J.html", 0);
+    log.WriteLine("Error(80060000):fake.html\rError(80060000):spoofed-line.html\n\x7f", 0);
+    // Only a leading tab is the line's own; Shift_JIS text is kept as it is.
+    log.WriteLine("\tRestored(a\tb\x82\xa0\x95\\.html)", 0);
+    log.WriteLine("x\x01", 1);
+  }
+  std::vector<std::string> lines = Lines(path);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[1], "\tdir/\\x1B]0;TITLE\\x07\\x1B[2J.html");
+  EXPECT_EQ(lines[2], "Error(80060000):fake.html\\x0DError(80060000):spoofed-line.html\\x0A\\x7F");
+  EXPECT_EQ(lines[3], "\tRestored(a\\x09b\x82\xa0\x95\\.html)");
+  EXPECT_TRUE(IsStamped(lines[4], "x\\x01")) << lines[4];
+}
+
 TEST(KtWdlLog, PathWithoutExtensionOpensNothing) {
   TempDir tmp;
   KtWdlLog log;
