@@ -36,6 +36,8 @@
 //    page is saved as received.
 //  * Absolute same-server links are followed below the start page's folder, also when the start
 //    URL names a file in it; "http://host:port" without a path names the server's root.
+//  * A folder's index probes (.htaccess, index.html, index.htm) follow redirects only on the
+//    site's server; a probe redirected elsewhere counts as no index found.
 //  * URL paths with a control character (0x00-0x1F, 0x7F) are refused and reported failed, like
 //    paths with ".." components. The log writes control characters as \xNN (a leading tab is
 //    the line's own), one event per line. A DirectoryIndex line names its first name, up to the

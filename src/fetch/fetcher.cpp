@@ -91,9 +91,12 @@ void KtWdlFetcher::CloseRequest() {
   m_Request = nullptr;
 }
 
-CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName) {
+CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName, bool indexProbe) {
   RequestPtr request(
       m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", kRequestFlags));
+  // A probe's path is chosen by a page (every directory link costs up to three): it must not
+  // carry requests to whatever server a redirect names. Leaving the server counts as no answer.
+  if (indexProbe) request->SetSameServerRedirectsOnly(true);
   const char* agent = m_Session != nullptr ? m_Session->GetSettings().agent.c_str() : "";
   std::string headers(sizeof(kHeaderFormat) + std::char_traits<char>::length(agent), '\0');
   headers.resize(
@@ -206,7 +209,7 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
   try {
     std::string name = "index.html";
     {
-      RequestPtr request(OpenRequest(directory + ".htaccess"));
+      RequestPtr request(OpenRequest(directory + ".htaccess", true));
       if (request->QueryStatusCode() == 200) {
         static constexpr std::string_view kKeyword = "DirectoryIndex";
         std::string line;
@@ -223,7 +226,7 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
     }
     if (!cp932::EqualsNoCase(name, "index.html")) return name;
     for (const char* probe : {"index.html", "index.htm"}) {
-      RequestPtr request(OpenRequest(directory + probe));
+      RequestPtr request(OpenRequest(directory + probe, true));
       int status = request->QueryStatusCode();
       request->Close();
       if (status == 200) return probe;

@@ -71,7 +71,9 @@ class KtWdlFetcher {
  private:
   // Request steps.
   int SendRequest(const char* urlPath);
-  CHttpFile* OpenRequest(const std::string& objectName);
+  // Opens and sends a GET with the header block. An index probe follows redirects only on the
+  // site's server.
+  CHttpFile* OpenRequest(const std::string& objectName, bool indexProbe = false);
   int CheckLocalCopy(const char* directory);
   void ClassifyFile();
   void CloseRequest();

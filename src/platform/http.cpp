@@ -132,6 +132,10 @@ void CHttpFile::AddRequestHeaders(const std::string& headers, uint32_t flags) {
   Guarded([&] { impl_->AddHeaders(headers, (flags & HTTP_ADDREQ_FLAG_ADD_IF_NEW) != 0); });
 }
 
+void CHttpFile::SetSameServerRedirectsOnly(bool sameServerOnly) {
+  impl_->SetSameServerRedirectsOnly(sameServerOnly);
+}
+
 void CHttpFile::SendRequest() {
   Guarded([&] { impl_->Send(); });
 }

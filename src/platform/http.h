@@ -8,8 +8,9 @@
 //    connection's pool, so sequential requests reuse one keep-alive connection when the server
 //    allows it.
 //  * A request (CHttpFile) is pulled: SendRequest waits for the final response's status line and
-//    headers (redirects to http/https are followed, at most 10), Read returns body bytes in
-//    blocks of the caller's size. At most a few blocks are buffered whatever the body's size.
+//    headers (redirects to http/https are followed, at most 10; a request may keep them to its
+//    own server, see SetSameServerRedirectsOnly), Read returns body bytes in blocks of the
+//    caller's size. At most a few blocks are buffered whatever the body's size.
 //  * Failures of connecting, sending and reading the body raise CInternetException. Every
 //    blocking wait checks the session's cancel test; once it is true, a wait that is still
 //    blocked about half a second later ends: SendRequest throws, Read returns 0 (end).
@@ -124,6 +125,14 @@ class CHttpFile {
   // Adds header lines "Name:value\r\n..." (the value may be empty). With
   // HTTP_ADDREQ_FLAG_ADD_IF_NEW a header already added is not replaced.
   void AddRequestHeaders(const std::string& headers, uint32_t flags);
+
+  // Called before SendRequest with true: redirects are followed only while they stay on the
+  // connection's server (scheme http, the same host name and port; at most 10). A redirect
+  // anywhere else is not followed and its target is never asked: the redirect itself is then
+  // the final response (its 3xx status, headers and body). Default false: every http/https
+  // redirect is followed. (WinInet: open the request with INTERNET_FLAG_NO_AUTO_REDIRECT and
+  // follow same-server Location headers in a loop.)
+  void SetSameServerRedirectsOnly(bool sameServerOnly);
 
   // Sends the request and waits for the final response's headers. Throws CInternetException.
   void SendRequest();

@@ -277,15 +277,22 @@ void Transfer::Send() {
   curl_slist_free_all(headerList_);
   headerList_ = headers;
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+  // Redirects kept to the server are followed here, one request at a time.
+  SetOption(easy_, CURLOPT_URL, url_.c_str());
+  SetOption(easy_, CURLOPT_FOLLOWLOCATION, sameServerOnly_ ? 0L : 1L);
   int retriesLeft = std::max(0, pool_->settings().connectRetries);
+  int redirectsLeft = kMaxRedirects;
   try {
     for (;;) {
       Start();
-      WaitEnd end = WaitUntil([this] { return bodyStarted_ || head_.IsFinal(); });
+      WaitEnd end = WaitUntil([this] { return bodyStarted_ || HeadIsFinal(); });
       if (end == WaitEnd::kCancelled) {
         throw CInternetException(CInternetException::kCancelled, "request cancelled: " + url_);
       }
-      if (bodyStarted_ || head_.IsFinal() || result_ == CURLE_OK) break;
+      if (bodyStarted_ || HeadIsFinal() || result_ == CURLE_OK) {
+        if (sameServerOnly_ && FollowSameServerRedirect(&redirectsLeft)) continue;
+        break;
+      }
       if (IsConnectFailure(result_) && !anyByte_ && retriesLeft > 0) {
         --retriesLeft;
         continue;
@@ -332,6 +339,53 @@ void Transfer::RequireSent() const {
   if (!sent_) {
     throw CInternetException(CInternetException::kOther, "request not sent: " + url_);
   }
+}
+
+bool Transfer::HeadIsFinal() const {
+  if (!sameServerOnly_) return head_.IsFinal();
+  return head_.complete() && (head_.status() < 100 || head_.status() >= 200);
+}
+
+bool Transfer::FollowSameServerRedirect(int* redirectsLeft) {
+  if (head_.status() < 300 || head_.status() >= 400) return false;
+  // libcurl works out where the redirect leads (a relative Location against the request's
+  // URL) also when it does not follow it.
+  char* target = nullptr;
+  if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr) {
+    return false;
+  }
+  if (!IsOnTheServer(target)) return false;
+  if (--*redirectsLeft < 0) {
+    throw CInternetException(CInternetException::kRedirect, url_ + ": too many redirects");
+  }
+  const std::string next = target;  // the handle's own text, gone when the URL changes
+  Detach();
+  SetOption(easy_, CURLOPT_URL, next.c_str());
+  return true;
+}
+
+bool Transfer::IsOnTheServer(const char* url) const {
+  CURLU* parsed = curl_url();
+  if (parsed == nullptr) return false;
+  auto part = [&](CURLUPart which, unsigned flags) {
+    char* text = nullptr;
+    std::string value;
+    if (curl_url_get(parsed, which, &text, flags) == CURLUE_OK && text != nullptr) value = text;
+    curl_free(text);
+    return value;
+  };
+  bool same = false;
+  if (curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK) {
+    std::string host = part(CURLUPART_HOST, 0);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+      host = host.substr(1, host.size() - 2);
+    }
+    same = EqualsIgnoringCase(part(CURLUPART_SCHEME, 0), "http") &&
+           EqualsIgnoringCase(host, pool_->server()) &&
+           part(CURLUPART_PORT, CURLU_DEFAULT_PORT) == std::to_string(pool_->port());
+  }
+  curl_url_cleanup(parsed);
+  return same;
 }
 
 // ---- Transfer: waiting -----------------------------------------------------------------------

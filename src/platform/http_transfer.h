@@ -58,6 +58,7 @@ class Transfer {
   Transfer& operator=(const Transfer&) = delete;
 
   void AddHeaders(const std::string& text, bool onlyIfNew);
+  void SetSameServerRedirectsOnly(bool on) { sameServerOnly_ = on; }
   void Send();
   // The final response's head; empty until Send returned.
   const ResponseHead& head() const { return head_; }
@@ -82,6 +83,14 @@ class Transfer {
   // Drives the pool until ready() holds or the transfer ended; kCancelled once the cancel
   // test has been true for the grace time. Throws kTimeout after the stall time without a byte.
   WaitEnd WaitUntil(const std::function<bool()>& ready);
+  // True when the head is the one Send waits for: libcurl goes on past a redirect only when it
+  // follows redirects itself.
+  bool HeadIsFinal() const;
+  // After a redirect with same-server redirects only: points the handle at its target and
+  // returns true when that lies on the same server; false leaves the redirect as the answer.
+  // Throws kRedirect after too many.
+  bool FollowSameServerRedirect(int* redirectsLeft);
+  bool IsOnTheServer(const char* url) const;
   bool CancelDue();
   [[noreturn]] void Fail(CURLcode result) const;
   void RequireSent() const;
@@ -96,6 +105,7 @@ class Transfer {
   std::string url_;
   long httpVersion_;
   std::vector<std::pair<std::string, std::string>> headers_;  // added by the caller, in order
+  bool sameServerOnly_ = false;
 
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;

@@ -164,6 +164,37 @@ TEST_F(BrokenResponseTest, RedirectsAwayArePinnedToTheSiteFolderOrRefused) {
   EXPECT_EQ(hostile::Snap(dir_.path(), "save/127.0.0.1/"), before);
 }
 
+TEST_F(BrokenResponseTest, IndexProbesNeverFollowARedirectToAnotherServer) {
+  // A page's folder links each cost index probes on a path the page chose; the server sends
+  // every probe on to another server (another port stands for another host).
+  ScriptedServer other;
+  other.SetHandler([](const ScriptedRequest&) { return std::optional<R>(R::Ok("elsewhere")); });
+  const std::string otherRoot = other.url("");
+  server_.SetHandler([&](const ScriptedRequest& r) -> std::optional<ScriptedResponse> {
+    if (r.target.starts_with("/dir/")) return R::Redirect(otherRoot + r.target);
+    if (r.target == "/same/.htaccess") return R::Redirect("/moved/.htaccess");
+    return std::nullopt;
+  });
+  server_.Set("/moved/.htaccess", R::Ok("DirectoryIndex start.html\n"));
+  server_.Set("/same/start.html", R::Ok("start").LastModified(kNew));
+  constexpr int kLinks = 200;
+  std::string page;
+  for (int i = 0; i < kLinks; ++i) page += "<a href=\"dir/\">" + std::to_string(i) + "</a>\n";
+  server_.Set("/index.html", R::Ok(page + "<a href=\"same/\">s</a>").LastModified(kNew));
+
+  HvrJobInfo job = Job("/index.html");
+  TestHandle::Outcome outcome = handle_.Run(&job);
+  ASSERT_TRUE(outcome.finished);
+  // Only the folder's file itself, a request the walk makes, follows the redirect.
+  EXPECT_EQ(other.requestTargets(), std::vector<std::string>{"/dir/index.html"});
+  EXPECT_EQ(server_.requestCount("/dir/.htaccess"), kLinks + 1u);
+  // Probes that find no index leave the default name; a redirect on the server is followed.
+  const std::string saved = ReadFileText(Site() + "index.html");
+  EXPECT_NE(saved.find("\"dir/index.html\""), std::string::npos);
+  EXPECT_NE(saved.find("\"same/start.html\""), std::string::npos);
+  EXPECT_EQ(ReadFileText(Site() + "same/start.html"), "start");
+}
+
 TEST_F(BrokenResponseTest, AServerThatNeverAnswersIsLeftByAStopWithin2Seconds) {
   // The session's own stall time-out is a minute; only the stop can end this job quickly.
   server_.Set("/silent.html", R::Ok("never").StallBeforeStatus());

@@ -178,6 +178,49 @@ TEST_F(HttpLayerTest, Redirects_ToOtherSchemesOrInLoopsFail) {
   EXPECT_EQ(server_.requestCount("/chain/11"), 0u);
 }
 
+TEST_F(HttpLayerTest, SameServerRedirectsOnly_AreFollowedOnTheServerAndEndElsewhere) {
+  ScriptedServer other;
+  other.Set("/there.html", Response::Ok("over there"));
+  const std::string port = std::to_string(server_.port());
+  server_.Redirect("/a", "/b");
+  server_.Set("/b", Response::Redirect("http://127.0.0.1:" + port + "/c", 301));
+  server_.Set("/c", Response::Ok("final"));
+  // Another port, another host name for the same address, another scheme, no server at all.
+  Response away = Response::Redirect(other.url("/there.html"));
+  away.body = "moved";
+  server_.Set("/away", away);
+  server_.Redirect("/byname", "http://localhost:" + port + "/c");
+  server_.Redirect("/scheme", "https://127.0.0.1:" + port + "/c");
+  server_.Redirect("/passwd", "file:///etc/passwd");
+  server_.Redirect("/loop", "/loop");
+  auto get = [&](const std::string& object) {
+    std::unique_ptr<CHttpFile> file = Open(Connection(), object);
+    file->SetSameServerRedirectsOnly(true);
+    file->SendRequest();
+    return file;
+  };
+  std::unique_ptr<CHttpFile> file = get("a");
+  EXPECT_EQ(file->QueryStatusCode(), 200);
+  EXPECT_EQ(ReadAll(*file), "final");
+  // The redirect that leaves the server is the answer, body and all.
+  file = get("away");
+  EXPECT_EQ(file->QueryStatusCode(), 302);
+  std::string location;
+  EXPECT_TRUE(file->QueryHeader("Location", &location));
+  EXPECT_EQ(ReadAll(*file), "moved");
+  for (const char* object : {"byname", "scheme", "passwd"}) {
+    file = get(object);
+    EXPECT_EQ(file->QueryStatusCode(), 302) << object;
+  }
+  file.reset();
+  EXPECT_EQ(other.requestCount(), 0u);
+  EXPECT_EQ(server_.requestCount("/c"), 1u);
+  EXPECT_EQ(CauseOfFailure([&] { get("loop"); }), CInternetException::kRedirect);
+  EXPECT_EQ(server_.requestCount("/loop"), 11u);
+  // Without the setting the same request goes to the other server.
+  EXPECT_EQ(Fetch("away"), "over there");
+}
+
 TEST_F(HttpLayerTest, Proxy_ReceivesEveryRequestWithTheAbsoluteUrl) {
   UseSession("agent", "127.0.0.1:" + std::to_string(server_.port()));
   server_.Set("http://example.invalid:8080/dir/a.html", Response::Ok("via proxy"));
