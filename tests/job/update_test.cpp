@@ -191,7 +191,23 @@ TEST_F(UpdateTest, TransportFailureMidBody_KeepsTheEarlierCopy) {
 
 namespace {
 
-class TextCodeTest : public UpdateTest {};
+class TextCodeTest : public UpdateTest {
+ protected:
+  // Serves text in EUC-JP and in ISO-2022-JP, links both from the start page, copies the site.
+  void CopyJapanesePages(const std::string& text, int32_t options) {
+    server_.Set("/euc.html", R::Ok(Iconv(text, "EUC-JP")).LastModified(kOld));
+    server_.Set("/jis.html", R::Ok(Iconv(text, "ISO-2022-JP")).LastModified(kOld));
+    server_.Set("/index.html", R::Ok("<a href=euc.html><a href=jis.html>").LastModified(kOld));
+    HvrJobInfo job = Job("/index.html", options);
+    handle_.Run(&job);
+  }
+  // Both pages are saved as the Shift_JIS form of expected.
+  void ExpectBothSavedAs(const std::string& expected) {
+    const std::string sjis = Iconv(expected, "SHIFT_JIS");
+    EXPECT_EQ(ReadFileText(Site() + "euc.html"), sjis);
+    EXPECT_EQ(ReadFileText(Site() + "jis.html"), sjis);
+  }
+};
 
 TEST_F(TextCodeTest, Utf8PagesAreNotTakenForEucJp) {
   const std::string page = "<p>Café, naïve, 日本語 — ¿qué?</p><a href=\"é.html\">x</a>";
@@ -206,41 +222,26 @@ TEST_F(TextCodeTest, ConvertedPagesDeclareShiftJis) {
   const std::string head =
       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"
       "<meta charset=\"euc-jp\"><!-- charset=EUC-JP --></head>";
-  const std::string text = head + "<body>日本語 charset=EUC-JP</body></html>";
-  server_.Set("/euc.html", R::Ok(Iconv(text, "EUC-JP")).LastModified(kOld));
-  server_.Set("/jis.html", R::Ok(Iconv(text, "ISO-2022-JP")).LastModified(kOld));
-  server_.Set("/index.html", R::Ok("<a href=euc.html><a href=jis.html>").LastModified(kOld));
-  HvrJobInfo job = Job("/index.html");
-  handle_.Run(&job);
+  CopyJapanesePages(head + "<body>日本語 charset=EUC-JP</body></html>", 0);
   // Blanks between quotes go, as in any rewritten page; the label inside the comment and in
   // the text stays.
-  const std::string expected = Iconv(
+  ExpectBothSavedAs(
       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html;charset=Shift_JIS\">"
       "<meta charset=\"Shift_JIS\"><!-- charset=EUC-JP --></head>"
-      "<body>日本語 charset=EUC-JP</body></html>",
-      "SHIFT_JIS");
-  EXPECT_EQ(ReadFileText(Site() + "euc.html"), expected);
-  EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
+      "<body>日本語 charset=EUC-JP</body></html>");
 }
 
 TEST_F(TextCodeTest, RawConvertedPagesDeclareShiftJisAndKeepEveryOtherByte) {
-  const std::string text =
+  CopyJapanesePages(
       "<html><head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">\n"
       "<meta charset=\"iso-2022-jp\"></head>\n<body>\"二つの  語\" charset=EUC-JP\n"
-      "<a href=\"a.html\">日本語</a></body></html>\n";
-  server_.Set("/euc.html", R::Ok(Iconv(text, "EUC-JP")).LastModified(kOld));
-  server_.Set("/jis.html", R::Ok(Iconv(text, "ISO-2022-JP")).LastModified(kOld));
-  server_.Set("/index.html", R::Ok("<a href=euc.html><a href=jis.html>").LastModified(kOld));
-  HvrJobInfo job = Job("/index.html", HVR_OPT_RAW_HTML);
-  handle_.Run(&job);
+      "<a href=\"a.html\">日本語</a></body></html>\n",
+      HVR_OPT_RAW_HTML);
   // Links are not rewritten, line ends and blanks stay: only the labels in tags change.
-  const std::string expected = Iconv(
+  ExpectBothSavedAs(
       "<html><head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
       "\n<meta charset=\"Shift_JIS\"></head>\n<body>\"二つの  語\" charset=EUC-JP\n"
-      "<a href=\"a.html\">日本語</a></body></html>\n",
-      "SHIFT_JIS");
-  EXPECT_EQ(ReadFileText(Site() + "euc.html"), expected);
-  EXPECT_EQ(ReadFileText(Site() + "jis.html"), expected);
+      "<a href=\"a.html\">日本語</a></body></html>\n");
   EXPECT_EQ(server_.requestCount("/a.html"), 1u);
 }
 
