@@ -115,9 +115,9 @@ TEST_F(MirrorTest, ControlCharactersFromTheServerAreEscaped) {
       {"mirror", server.url("/"), "-o", "out", "--keep-code", "--site-name", "s\x1b]0;t\x07"});
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out,
-                       "failed files:\n    /a\\x01b.html (HTTP status 404)\n"
-                       "    /x\\x1B[2Jy.html (HTTP status 404)\n"
-                       "    /d\\x7F.html (HTTP status 404)\n"
+                       "failed files:\n    /a\\x01b.html (a path with a control character)\n"
+                       "    /x\\x1B[2Jy.html (a path with a control character)\n"
+                       "    /d\\x7F.html (a path with a control character)\n"
                        "    /c\\xC2\\x9B31m.html (HTTP status 404)\n"
                        "    /e\\x9B31m.html (HTTP status 404)\n"))
       << r.out;
