@@ -278,6 +278,7 @@ void Transfer::Send() {
   headerList_ = headers;
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   // Redirects kept to the server are followed here, one request at a time.
+  currentUrl_ = url_;
   SetOption(easy_, CURLOPT_URL, url_.c_str());
   SetOption(easy_, CURLOPT_FOLLOWLOCATION, sameServerOnly_ ? 0L : 1L);
   int retriesLeft = std::max(0, pool_->settings().connectRetries);
@@ -348,44 +349,50 @@ bool Transfer::HeadIsFinal() const {
 
 bool Transfer::FollowSameServerRedirect(int* redirectsLeft) {
   if (head_.status() < 300 || head_.status() >= 400) return false;
-  // libcurl works out where the redirect leads (a relative Location against the request's
-  // URL) also when it does not follow it.
-  char* target = nullptr;
-  if (curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr) {
-    return false;
-  }
-  if (!IsOnTheServer(target)) return false;
+  std::string location;
+  if (!head_.Find("Location", &location) || location.empty()) return false;
+  std::optional<std::string> next = SameServerTarget(location);
+  if (!next) return false;
   if (--*redirectsLeft < 0) {
     throw CInternetException(CInternetException::kRedirect, url_ + ": too many redirects");
   }
-  const std::string next = target;  // the handle's own text, gone when the URL changes
   Detach();
-  SetOption(easy_, CURLOPT_URL, next.c_str());
+  currentUrl_ = *next;
+  SetOption(easy_, CURLOPT_URL, currentUrl_.c_str());
   return true;
 }
 
-bool Transfer::IsOnTheServer(const char* url) const {
-  CURLU* parsed = curl_url();
-  if (parsed == nullptr) return false;
+std::optional<std::string> Transfer::SameServerTarget(const std::string& location) const {
+  // The Location is read against the URL that answered with it (it may be relative), here
+  // rather than through libcurl, which works out the target only once the redirect's body
+  // has ended.
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+  if (!url || curl_url_set(url.get(), CURLUPART_URL, currentUrl_.c_str(), 0) != CURLUE_OK ||
+      curl_url_set(url.get(), CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+          CURLUE_OK) {
+    return std::nullopt;
+  }
   auto part = [&](CURLUPart which, unsigned flags) {
     char* text = nullptr;
     std::string value;
-    if (curl_url_get(parsed, which, &text, flags) == CURLUE_OK && text != nullptr) value = text;
+    if (curl_url_get(url.get(), which, &text, flags) == CURLUE_OK && text != nullptr) {
+      value = text;
+    }
     curl_free(text);
     return value;
   };
-  bool same = false;
-  if (curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK) {
-    std::string host = part(CURLUPART_HOST, 0);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-      host = host.substr(1, host.size() - 2);
-    }
-    same = EqualsIgnoringCase(part(CURLUPART_SCHEME, 0), "http") &&
-           EqualsIgnoringCase(host, pool_->server()) &&
-           part(CURLUPART_PORT, CURLU_DEFAULT_PORT) == std::to_string(pool_->port());
+  std::string host = part(CURLUPART_HOST, 0);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
   }
-  curl_url_cleanup(parsed);
-  return same;
+  if (!EqualsIgnoringCase(part(CURLUPART_SCHEME, 0), "http") ||
+      !EqualsIgnoringCase(host, pool_->server()) ||
+      part(CURLUPART_PORT, CURLU_DEFAULT_PORT) != std::to_string(pool_->port())) {
+    return std::nullopt;
+  }
+  std::string target = part(CURLUPART_URL, 0);
+  if (target.empty()) return std::nullopt;
+  return target;
 }
 
 // ---- Transfer: waiting -----------------------------------------------------------------------

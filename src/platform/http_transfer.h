@@ -90,7 +90,9 @@ class Transfer {
   // returns true when that lies on the same server; false leaves the redirect as the answer.
   // Throws kRedirect after too many.
   bool FollowSameServerRedirect(int* redirectsLeft);
-  bool IsOnTheServer(const char* url) const;
+  // The absolute URL a Location leads to when it lies on the pool's server (http, same host
+  // name and port); nullopt otherwise.
+  std::optional<std::string> SameServerTarget(const std::string& location) const;
   bool CancelDue();
   [[noreturn]] void Fail(CURLcode result) const;
   void RequireSent() const;
@@ -106,6 +108,7 @@ class Transfer {
   long httpVersion_;
   std::vector<std::pair<std::string, std::string>> headers_;  // added by the caller, in order
   bool sameServerOnly_ = false;
+  std::string currentUrl_;  // the URL being asked: url_, or where same-server redirects led
 
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
