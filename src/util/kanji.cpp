@@ -386,16 +386,16 @@ void KanjiConverter::Reset(int code) {
   heldCount_ = 0;
 }
 
+template <bool kHold>
 void KanjiConverter::Run(const unsigned char* src, size_t n, unsigned char* dst, size_t& i,
-                         size_t& j, bool hold) {
+                         size_t& j) {
   // Every unit writes no more bytes than it consumes, so dst never needs more room than the
   // input has bytes left.
   const size_t m = j + (n - i);
   if (code_ == KANJI_JIS) {
-    hold ? JisRun<true>(src, n, dst, m, i, j, twoByte_)
-         : JisRun<false>(src, n, dst, m, i, j, twoByte_);
+    JisRun<kHold>(src, n, dst, m, i, j, twoByte_);
   } else {
-    hold ? EucRun<true>(src, n, dst, m, i, j) : EucRun<false>(src, n, dst, m, i, j);
+    EucRun<kHold>(src, n, dst, m, i, j);
   }
 }
 
@@ -416,7 +416,7 @@ unsigned KanjiConverter::Convert(const unsigned char* in, unsigned n, unsigned c
     std::memcpy(joined + heldCount_, in, taken);
     const size_t joinedLength = heldCount_ + taken;
     size_t k = 0;
-    Run(joined, joinedLength, out, k, j, true);
+    Run<true>(joined, joinedLength, out, k, j);
     if (k < heldCount_) {
       // Still cut: the whole block was too short to complete it.
       heldCount_ = static_cast<unsigned>(joinedLength - k);
@@ -426,7 +426,7 @@ unsigned KanjiConverter::Convert(const unsigned char* in, unsigned n, unsigned c
     i = k - heldCount_;
     heldCount_ = 0;
   }
-  Run(in, n, out, i, j, true);
+  Run<true>(in, n, out, i, j);
   heldCount_ = static_cast<unsigned>(n - i);
   std::memcpy(held_, in + i, heldCount_);
   return static_cast<unsigned>(j);
@@ -435,7 +435,7 @@ unsigned KanjiConverter::Convert(const unsigned char* in, unsigned n, unsigned c
 unsigned KanjiConverter::Finish(unsigned char* out) {
   size_t i = 0, j = 0;
   if (heldCount_ > 0 && (code_ == KANJI_EUC || code_ == KANJI_JIS)) {
-    Run(held_, heldCount_, out, i, j, false);
+    Run<false>(held_, heldCount_, out, i, j);
   }
   heldCount_ = 0;
   return static_cast<unsigned>(j);

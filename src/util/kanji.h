@@ -50,7 +50,9 @@ class KanjiConverter {
   unsigned Held() const { return heldCount_; }
 
  private:
-  void Run(const unsigned char* src, size_t n, unsigned char* dst, size_t& i, size_t& j, bool hold);
+  // Converts src[i..n) to dst from j on; kHold: a unit cut by n is left for the next block.
+  template <bool kHold>
+  void Run(const unsigned char* src, size_t n, unsigned char* dst, size_t& i, size_t& j);
 
   int code_ = KANJI_ASCII;
   bool twoByte_ = false;  // JIS: the text is in two-byte mode
