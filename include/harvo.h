@@ -17,6 +17,21 @@
 //    jobs started on that handle afterwards request their start page only. Open a new handle to
 //    crawl again.
 //  * No exception leaves an export.
+//
+// Behaviour worth knowing (see also the README's "How Harvo behaves"):
+//  * A job's run state is created, running or finished; once finished it stays finished. A job
+//    whose start failed is finished at once, so that no wait of the handle hangs on it.
+//  * A multi-site run starts only the jobs its own HvrMultiStart created, each thread at most
+//    once. HvrMultiStart while an earlier run of the handle still goes is accepted: the new run
+//    waits until the earlier run has ended, so a handle's runs download one site at a time.
+//    Single jobs (HvrStart) run beside a multi-site run and are neither waited for nor restarted.
+//  * URL paths in FailedFiles and the log have no leading "/": a file at the server's root is
+//    "index.html", not "/index.html" (the log's received-file lines show it as "/index.html").
+//  * Text-code conversion: an EUC-JP three-byte unit (0x8F and two bytes) becomes one "?", as
+//    Shift_JIS has no place for it; in the two-byte mode of ISO-2022-JP the bytes CR, LF, TAB,
+//    space and 0x7F are kept as they are rather than paired.
+//  * Bookmark readers: a Favorites shortcut file named only ".url" counts as hidden and is
+//    skipped.
 #ifndef HARVO_H
 #define HARVO_H
 
@@ -139,8 +154,10 @@ class HvrLinkArray {
 };
 
 // Handle lifecycle. HvrClose is also called after a failed HvrOpen; reserved must be non-null.
-// Jobs that were not ended are stopped, waited for and ended with the handle (their records'
-// logs are deleted; their other result fields stay).
+// Jobs that were not ended are stopped, waited for and ended with the handle: their records'
+// logs are deleted and their other result fields stay. So every record of a job that was not
+// ended must still be alive when HvrClose is called; a host that destroyed such a record
+// without HvrEnd broke the record rule above, and HvrClose would then touch freed memory.
 HVR_API int HvrOpen(KtWdlManager** handle, HvrOpenInfo* info);
 HVR_API int HvrClose(KtWdlManager** handle, void* reserved);
 
@@ -152,7 +169,8 @@ HVR_API int HvrEnd(KtWdlManager** handle, HvrJobInfo* job, int index);
 HVR_API int HvrStop(KtWdlManager** handle, HvrJobInfo* job, int index);
 
 // Multi-site runs over the selected entries of a link array, one site after the other, with the
-// settings (SaveFolder to Interval) of tmpl.
+// settings (SaveFolder to Interval) of tmpl. A run started while an earlier one goes waits for
+// it. HvrMultiEnd waits until no job of the handle runs and frees every job of the handle.
 HVR_API int HvrMultiStart(KtWdlManager** handle, HvrJobInfo* tmpl, HvrLinkArray** links);
 HVR_API int HvrMultiEnd(KtWdlManager** handle, HvrLinkArray** links);
 HVR_API int HvrMultiStop(KtWdlManager** handle);
