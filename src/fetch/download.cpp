@@ -187,9 +187,10 @@ std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned 
 }
 
 std::string_view KtWdlFetcher::FinishConversion() {
-  if (!m_Converting) return {};
+  unsigned length = 0;
+  if (m_Converting) length = m_Converter.Finish(m_ConvertBuffer.data());
   m_Converting = false;
-  unsigned length = m_Converter.Finish(m_ConvertBuffer.data());
+  // An empty text still points into the buffer: its data may go to memcpy with a size of 0.
   return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), length};
 }
 
