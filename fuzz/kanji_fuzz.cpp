@@ -3,13 +3,18 @@
 // Invariants: the detected code is one of the five; a converter reads nothing at or past srcLen
 // (the input lies in a buffer of exactly that size) and writes nothing past dst[dstLen + 1]
 // (canaries follow); its output is zero-terminated, no longer than the input, and holds no zero
-// byte of its own (every byte written lies before the terminator).
+// byte of its own (every byte written lies before the terminator). KanjiConverter, fed the same
+// bytes in blocks of sizes that the input chooses, gives what one call gives for the whole text;
+// each block's output stays within the room it is given (n + kMaxHeld bytes) and is never longer
+// than the block and what was held back before it.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "util/kanji.h"
@@ -48,6 +53,39 @@ void CheckConverter(Converter convert, const unsigned char* src, unsigned n, con
   }
 }
 
+// The text through KanjiConverter in blocks whose sizes come from the end of the input.
+void CheckStreamed(int code, Converter convert, const uint8_t* data, size_t size,
+                   const char* name) {
+  const unsigned n = static_cast<unsigned>(size);
+  auto whole = std::make_unique<unsigned char[]>(n + 2);
+  convert(data, n, whole.get(), n);
+  const std::string expected(reinterpret_cast<const char*>(whole.get()));
+
+  FuzzedDataProvider sizes(data, size);
+  KanjiConverter converter;
+  converter.Reset(code);
+  std::string out;
+  size_t at = 0;
+  while (at < size) {
+    const size_t block = std::min(sizes.ConsumeIntegralInRange<size_t>(1, 9), size - at);
+    // Input and room in allocations of their exact size: ASan sees any step past either.
+    std::vector<unsigned char> in(data + at, data + at + block);
+    auto room = std::make_unique<unsigned char[]>(block + KanjiConverter::kMaxHeld);
+    const unsigned held = converter.Held();
+    const unsigned length = converter.Convert(in.data(), static_cast<unsigned>(block), room.get());
+    FUZZ_CHECK(length <= block + held, std::string(name) + ": block output too long");
+    FUZZ_CHECK(converter.Held() <= KanjiConverter::kMaxHeld, name);
+    out.append(reinterpret_cast<const char*>(room.get()), length);
+    at += block;
+  }
+  auto tail = std::make_unique<unsigned char[]>(KanjiConverter::kMaxHeld);
+  const unsigned held = converter.Held();
+  const unsigned length = converter.Finish(tail.get());
+  FUZZ_CHECK(length <= held, std::string(name) + ": end output too long");
+  out.append(reinterpret_cast<const char*>(tail.get()), length);
+  FUZZ_CHECK(out == expected, std::string(name) + ": blocks differ from the whole conversion");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -60,6 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(code >= KANJI_UNDECIDED && code <= KANJI_SJIS, std::to_string(code));
   CheckConverter(EucToSjis, src.get(), n, "EucToSjis");
   CheckConverter(JisToSjis, src.get(), n, "JisToSjis");
+  CheckStreamed(KANJI_EUC, EucToSjis, data, size, "EUC blocks");
+  CheckStreamed(KANJI_JIS, JisToSjis, data, size, "JIS blocks");
   if (size >= 2) {
     unsigned char s1 = 0, s2 = 0;
     JisCodeToSjis(data[0], data[1], &s1, &s2);

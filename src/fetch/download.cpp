@@ -55,8 +55,10 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   ResetTokenizer();
   unsigned block = UsableBlockSize(m_Site->GetBufferSize());
   m_ReceiveBuffer.resize(block + 10);
-  m_ConvertBuffer.resize(block + 10);
+  // A converted block holds the bytes held back from the block before it too.
+  m_ConvertBuffer.resize(block + KanjiConverter::kMaxHeld + 10);
   m_KanjiCode = KANJI_UNDECIDED;
+  m_Converting = false;
 
   int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth) : ReceiveOther(&out);
   m_RawOut = nullptr;
@@ -109,12 +111,17 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
     } catch (const CInternetException&) {
       return kTransportFailure;
     }
-    if (count <= 0) break;
-    AddReceived(&m_Received, count);
-    std::string_view text = ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
+    // At the end of the body the conversion gives up what it still holds: a unit that the end
+    // cut.
+    const bool end = count <= 0;
+    if (!end) AddReceived(&m_Received, count);
+    std::string_view text =
+        end ? FinishConversion()
+            : ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
     int scanned = ScanBlock(text, copy, links, depth);
     if (scanned == -1) return kWriteFailure;
     if (scanned == 1) return 0;
+    if (end) break;
   }
   return ScanEnd(copy, links, depth) == 0 ? 0 : kWriteFailure;
 }
@@ -236,17 +243,24 @@ std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned 
     // UTF-8 text passes for EUC-JP in the detection; converting it would destroy it.
     if (m_KanjiCode == KANJI_EUC && IsUtf8Text(data, size)) m_KanjiCode = kKanjiUtf8;
   }
-  unsigned char* converted = m_ConvertBuffer.data();
-  if (m_KanjiCode == KANJI_EUC) {
-    EucToSjis(data, size, converted, size);
-  } else if (m_KanjiCode == KANJI_JIS) {
-    JisToSjis(data, size, converted, size);
-  } else {
-    return {text, size};
+  if (m_KanjiCode != KANJI_EUC && m_KanjiCode != KANJI_JIS) return {text, size};
+  // The converter starts with the block that decided the code and then carries its state from
+  // block to block: a character or escape sequence cut by the end of a block is held back and
+  // completed from the next one.
+  if (!m_Converting) {
+    m_Converter.Reset(m_KanjiCode);
+    m_Converting = true;
   }
-  // The converters never write a zero byte into the text itself: the first one ends it.
-  const auto* out = reinterpret_cast<const char*>(converted);
-  return {out, strnlen(out, size + 1)};
+  unsigned length = m_Converter.Convert(data, size, m_ConvertBuffer.data());
+  return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), length};
+}
+
+std::string_view KtWdlFetcher::FinishConversion() {
+  unsigned length = 0;
+  if (m_Converting) length = m_Converter.Finish(m_ConvertBuffer.data());
+  m_Converting = false;
+  // An empty text still points into the buffer: its data may go to memcpy with a size of 0.
+  return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), length};
 }
 
 void KtWdlFetcher::SleepInterval() {

@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "platform/thread.h"
 #include "site/site.h"
+#include "util/kanji.h"
 
 class CInternetSession;
 class CHttpConnection;
@@ -97,6 +98,8 @@ class KtWdlFetcher {
   bool IsStopping() const;
   // Converts a received block into the page's text code; returns the block to use.
   std::string_view ConvertBlock(const unsigned char* data, unsigned size);
+  // At the end of the body: the text of a unit that the end cut, held back by the conversion.
+  std::string_view FinishConversion();
   void SleepInterval();
 
   // Tokenizer and link handling.
@@ -182,6 +185,9 @@ class KtWdlFetcher {
   std::vector<unsigned char> m_ReceiveBuffer;
   std::vector<unsigned char> m_ConvertBuffer;
   int m_KanjiCode = 0;
+  // The conversion of the current page, from the block that decided its code on.
+  KanjiConverter m_Converter;
+  bool m_Converting = false;
 
   // Tokenizer state of the current page.
   int m_InToken = 0;

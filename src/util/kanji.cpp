@@ -1,5 +1,6 @@
 #include "util/kanji.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -55,8 +56,9 @@ inline uint64_t Load8(const unsigned char* p) {
 
 // Copies a run of printable ASCII (0x20-0x7F), eight bytes at a time while it lasts, then byte
 // by byte; returns with i and j advanced past it.
-inline void CopyPrintableRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
-                             size_t dstLen, size_t& i, size_t& j) {
+[[gnu::always_inline]] inline void CopyPrintableRun(const unsigned char* src, size_t srcLen,
+                                                    unsigned char* dst, size_t dstLen, size_t& i,
+                                                    size_t& j) {
 #if defined(__SSE2__)
   // Sixteen at a time: 0x20-0x7F are the signed bytes above 0x1F.
   while (i + 16 <= srcLen && j + 16 <= dstLen) {
@@ -145,10 +147,11 @@ inline __m128i EucPairsToSjis(__m128i w) {
 
 // Converts the run of JIS (kJis) or EUC pairs that starts at i; returns with i and j advanced
 // past it. Eight pairs at a time while sixteen whole bytes qualify (SSE2), four while eight do,
-// then pair by pair.
+// then pair by pair. Always inlined: called out of line, its i and j would live in memory.
 template <bool kJis>
-inline void ConvertPairRun(const unsigned char* src, size_t srcLen, unsigned char* dst,
-                           size_t dstLen, size_t& i, size_t& j) {
+[[gnu::always_inline]] inline void ConvertPairRun(const unsigned char* src, size_t srcLen,
+                                                  unsigned char* dst, size_t dstLen, size_t& i,
+                                                  size_t& j) {
   constexpr unsigned kToEuc = kJis ? 0x80 : 0;
   for (;;) {
 #if defined(__SSE2__)
@@ -251,17 +254,27 @@ int DetectKanjiCode(const unsigned char* buf, unsigned len) {
   return KANJI_ASCII;
 }
 
-int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen) {
-  if (dst == nullptr) return 0;
-  const size_t n = src == nullptr ? 0 : srcLen;
-  const size_t m = dstLen;
-  size_t i = 0, j = 0;
-  bool twoByte = false;  // every block starts in one-byte mode
+namespace {
+
+// Converts src[inAt..n) into dst from outAt on, continuing in two-byte mode when twoByteMode is
+// set, while the output stays below m; returns with inAt and outAt past what it converted and
+// twoByteMode as the text leaves it. With kHold, it stops at a unit that the end of the input
+// cuts (an escape sequence, a pair whose second byte is missing), so that the next block can
+// complete it; without kHold such a unit is written as the end of the text.
+template <bool kHold>
+[[gnu::always_inline]] inline void JisRun(const unsigned char* src, size_t n, unsigned char* dst,
+                                          size_t m, size_t& inAt, size_t& outAt,
+                                          bool& twoByteMode) {
+  // Locals, not the references: a store through dst could alias them, which would keep them out
+  // of registers.
+  size_t i = inAt, j = outAt;
+  bool twoByte = twoByteMode;
   while (i < n && j < m) {
     const unsigned char x = src[i];
     if (x == kEsc) {
       // ESC $ x switches to two-byte mode, ESC ( x (or anything else) back to one-byte mode.
-      // A cut sequence writes nothing; the block ends with it.
+      // A cut sequence writes nothing; the text ends with it.
+      if (kHold && i + 3 > n) break;
       if (i + 1 < n) twoByte = src[i + 1] == '$';
       i += 3;
       continue;
@@ -271,9 +284,10 @@ int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
         ConvertPairRun<true>(src, n, dst, m, i, j);
         continue;
       }
-      // A byte that cannot begin a pair with the byte after it (a pair cut by the block end or
-      // an escape, a stray line end): plain bytes other than a pair's first byte are kept so
-      // that line structure survives, everything else becomes "?".
+      if (kHold && i + 1 == n && IsJisByte(x)) break;
+      // A byte that cannot begin a pair with the byte after it (a pair cut by the end of the
+      // text or an escape, a stray line end): plain bytes other than a pair's first byte are
+      // kept so that line structure survives, everything else becomes "?".
       dst[j++] = (IsPlain(x) && !IsJisByte(x)) ? x : kReplacement;
       ++i;
       continue;
@@ -285,23 +299,33 @@ int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
     dst[j++] = IsPlain(x) ? x : kReplacement;
     ++i;
   }
-  dst[j] = 0;
-  return 0;
+  inAt = i;
+  outAt = j;
+  twoByteMode = twoByte;
 }
 
-int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen) {
-  if (dst == nullptr) return 0;
-  const size_t n = src == nullptr ? 0 : srcLen;
-  const size_t m = dstLen;
-  size_t i = 0, j = 0;
+// A single-shift unit that the end of the input cuts: 0x8E or 0x8F without the byte after it,
+// or 0x8F and an EUC byte without the third byte.
+inline bool IsCutSingleShift(const unsigned char* src, size_t n, size_t i) {
+  if (i + 1 == n) return src[i] == 0x8E || src[i] == 0x8F;
+  return i + 2 == n && src[i] == 0x8F && IsEucByte(src[i + 1]);
+}
+
+// EucToSjis from src[inAt] and dst[outAt] on, as JisRun: with kHold it stops at an EUC byte, a
+// single shift 0x8E or a possible three-byte unit 0x8F that the end of the input cuts.
+template <bool kHold>
+[[gnu::always_inline]] inline void EucRun(const unsigned char* src, size_t n, unsigned char* dst,
+                                          size_t m, size_t& inAt, size_t& outAt) {
+  size_t i = inAt, j = outAt;  // locals, as in JisRun
   while (i < n && j < m) {
     const unsigned char x = src[i];
     if (IsEucByte(x)) {
       if (i + 1 < n && IsEucByte(src[i + 1])) {
         ConvertPairRun<false>(src, n, dst, m, i, j);
       } else {
-        // A lone EUC byte before a non-EUC byte is kept; one cut by the block end becomes "?"
-        // so that no Shift_JIS lead byte is left to pair with whatever follows the block.
+        if (kHold && i + 1 == n) break;
+        // A lone EUC byte before a non-EUC byte is kept; one cut by the end of the text becomes
+        // "?" so that no Shift_JIS lead byte is left to pair with whatever follows.
         dst[j++] = i + 1 < n ? x : kReplacement;
         ++i;
       }
@@ -318,6 +342,7 @@ int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
     }
     const bool hasY = i + 1 < n;
     const unsigned char y = hasY ? src[i + 1] : 0;
+    if (kHold && IsCutSingleShift(src, n, i)) break;
     if (x == 0x8E && hasY && IsHalfWidthKana(y)) {
       dst[j++] = y;
       i += 2;
@@ -332,8 +357,88 @@ int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, uns
     dst[j++] = kReplacement;
     ++i;
   }
+  inAt = i;
+  outAt = j;
+}
+
+}  // namespace
+
+int JisToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen) {
+  if (dst == nullptr) return 0;
+  size_t i = 0, j = 0;
+  bool twoByte = false;  // every call starts in one-byte mode
+  JisRun<false>(src, src == nullptr ? 0 : srcLen, dst, dstLen, i, j, twoByte);
   dst[j] = 0;
   return 0;
+}
+
+int EucToSjis(const unsigned char* src, unsigned srcLen, unsigned char* dst, unsigned dstLen) {
+  if (dst == nullptr) return 0;
+  size_t i = 0, j = 0;
+  EucRun<false>(src, src == nullptr ? 0 : srcLen, dst, dstLen, i, j);
+  dst[j] = 0;
+  return 0;
+}
+
+void KanjiConverter::Reset(int code) {
+  code_ = code;
+  twoByte_ = false;
+  heldCount_ = 0;
+}
+
+template <bool kHold>
+void KanjiConverter::Run(const unsigned char* src, size_t n, unsigned char* dst, size_t& i,
+                         size_t& j) {
+  // Every unit writes no more bytes than it consumes, so dst never needs more room than the
+  // input has bytes left.
+  const size_t m = j + (n - i);
+  if (code_ == KANJI_JIS) {
+    JisRun<kHold>(src, n, dst, m, i, j, twoByte_);
+  } else {
+    EucRun<kHold>(src, n, dst, m, i, j);
+  }
+}
+
+unsigned KanjiConverter::Convert(const unsigned char* in, unsigned n, unsigned char* out) {
+  if (in == nullptr || n == 0) return 0;
+  if (code_ != KANJI_EUC && code_ != KANJI_JIS) {
+    std::memcpy(out, in, n);
+    return n;
+  }
+  size_t i = 0, j = 0;
+  if (heldCount_ > 0) {
+    // The held unit, completed from the new block. No unit is longer than three bytes, so with
+    // three new bytes behind it every unit that begins among the held ones is whole here, and
+    // converts as it would have in one piece.
+    unsigned char joined[kMaxHeld + 3];
+    const size_t taken = std::min<size_t>(n, 3);
+    std::memcpy(joined, held_, heldCount_);
+    std::memcpy(joined + heldCount_, in, taken);
+    const size_t joinedLength = heldCount_ + taken;
+    size_t k = 0;
+    Run<true>(joined, joinedLength, out, k, j);
+    if (k < heldCount_) {
+      // Still cut: the whole block was too short to complete it.
+      heldCount_ = static_cast<unsigned>(joinedLength - k);
+      std::memmove(held_, joined + k, heldCount_);
+      return static_cast<unsigned>(j);
+    }
+    i = k - heldCount_;
+    heldCount_ = 0;
+  }
+  Run<true>(in, n, out, i, j);
+  heldCount_ = static_cast<unsigned>(n - i);
+  std::memcpy(held_, in + i, heldCount_);
+  return static_cast<unsigned>(j);
+}
+
+unsigned KanjiConverter::Finish(unsigned char* out) {
+  size_t i = 0, j = 0;
+  if (heldCount_ > 0 && (code_ == KANJI_EUC || code_ == KANJI_JIS)) {
+    Run<false>(held_, heldCount_, out, i, j);
+  }
+  heldCount_ = 0;
+  return static_cast<unsigned>(j);
 }
 
 bool IsUtf8Text(const unsigned char* buf, unsigned len) {

@@ -116,11 +116,10 @@ TEST_F(UpdateTest, JapanesePages_AreSavedAsShiftJisUnlessKeptAsReceived) {
   const std::string binary = Iconv(text, "EUC-JP") + std::string("\0\x1b$B\n", 5);
   Serve("/bin.gif", binary, kOld);
   HvrJobInfo job = Job("/index.html", HVR_OPT_RAW_HTML);
-  job.BufferSize = 7;  // every block converted on its own
+  job.BufferSize = 7;  // characters and escapes cut by the ends of blocks
   handle_.Run(&job);
-  // Block boundaries may cut a pair; a cut pair is written as "?" and the rest converts.
-  std::string euc = ReadFileText(Site() + "euc.html");
-  EXPECT_EQ(euc.size(), sjis.size());
+  EXPECT_EQ(ReadFileText(Site() + "euc.html"), sjis);
+  EXPECT_EQ(ReadFileText(Site() + "jis.html"), sjis);
   HvrJobInfo whole = Job("/index.html", HVR_OPT_RAW_HTML);
   TempDir other;
   whole.SaveFolder = other.path();
@@ -243,6 +242,55 @@ TEST_F(TextCodeTest, RawConvertedPagesDeclareShiftJisAndKeepEveryOtherByte) {
       "\n<meta charset=\"Shift_JIS\"></head>\n<body>\"二つの  語\" charset=EUC-JP\n"
       "<a href=\"a.html\">日本語</a></body></html>\n");
   EXPECT_EQ(server_.requestCount("/a.html"), 1u);
+}
+
+// Pages of about 36 KB whose characters and escape sequences the ends of blocks cut in many
+// places: the saved copies are the same whatever the job's block size.
+TEST_F(TextCodeTest, JapanesePagesAreSavedTheSameWhateverTheBlockSize) {
+  const std::vector<std::string> sentences = {
+      "吾輩は猫である。名前はまだ無い。",
+      "国境の長いトンネルを抜けると雪国であった。",
+      "営業時間は午前九時から午後五時まで、料金は¥１０００です。",
+      "<b>ホームページ</b>の「最新情報」を更新しました（２００１年４月１日）。",
+      "春はあけぼの。やうやう白くなりゆく山ぎは、すこしあかりて、",
+  };
+  // EUC-JP adds half-width katakana (single shift 0x8E) and a JIS X 0212 character (0x8F, which
+  // has no Shift_JIS form and is saved as "?"); ISO-2022-JP has neither.
+  std::string text, eucText, eucExpected;
+  for (int line = 0; text.size() < 54000; ++line) {
+    const std::string common = sentences[line % sentences.size()] + std::to_string(line) + " ";
+    text += "<p>" + common + "</p>\r\n";
+    eucText += "<p>" + common + "ｶﾀｶﾅ丂</p>\r\n";
+    eucExpected += "<p>" + common + "ｶﾀｶﾅ?</p>\r\n";
+  }
+  const std::string euc = Iconv(eucText, "EUC-JP"), jis = Iconv(text, "ISO-2022-JP");
+  ASSERT_NE(euc.find("\x8F"), std::string::npos);
+  ASSERT_NE(jis.find("\x1B(J"), std::string::npos);
+  Serve("/euc.html", euc, kOld);
+  Serve("/jis.html", jis, kOld);
+  Serve("/index.html", "<a href=euc.html><a href=jis.html>", kOld);
+  auto saved = [&](int bufferSize, int32_t options) {
+    TempDir folder;
+    HvrJobInfo job = Job("/index.html", options);
+    job.SaveFolder = folder.path();
+    job.BufferSize = bufferSize;
+    TestHandle handle;
+    handle.Run(&job);
+    return std::vector<std::string>{ReadFileText(folder / "127.0.0.1/euc.html"),
+                                    ReadFileText(folder / "127.0.0.1/jis.html")};
+  };
+  // Received whole, each page is converted in one piece: that is the reference.
+  const std::vector<std::string> whole = saved(65536, 0);
+  ASSERT_GT(whole[0].size(), 36000u);
+  ASSERT_GT(whole[1].size(), 36000u);
+  for (int bufferSize : {7, 1001}) {
+    const std::vector<std::string> copies = saved(bufferSize, 0);
+    EXPECT_TRUE(copies == whole) << "block size " << bufferSize;
+    // As received (but converted), the pages are exactly their Shift_JIS text.
+    const std::vector<std::string> raw = saved(bufferSize, HVR_OPT_RAW_HTML);
+    EXPECT_TRUE(raw[0] == Iconv(eucExpected, "SHIFT_JIS")) << "block size " << bufferSize;
+    EXPECT_TRUE(raw[1] == Iconv(text, "SHIFT_JIS")) << "block size " << bufferSize;
+  }
 }
 
 }  // namespace
