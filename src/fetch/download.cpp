@@ -59,6 +59,7 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   m_ConvertBuffer.resize(block + KanjiConverter::kMaxHeld + 10);
   m_KanjiCode = KANJI_UNDECIDED;
   m_Converting = false;
+  m_Undecided.clear();
 
   int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth) : ReceiveOther(&out);
   m_RawOut = nullptr;
@@ -108,7 +109,8 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
     try {
       std::lock_guard<KtWdlSite> lock(*m_Site);
       count = m_Request->Read(m_ReceiveBuffer.data(), block);
-    } catch (const CInternetException&) {
+    } catch (const CInternetException& e) {
+      m_TransportError = e.what();
       return kTransportFailure;
     }
     // At the end of the body the conversion gives up what it still holds: a unit that the end
@@ -238,29 +240,69 @@ bool KtWdlFetcher::IsStopping() const {
 std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {
   const auto* text = reinterpret_cast<const char*>(data);
   if (m_Site->HasOption(HVR_OPT_KEEP_CODE) == 1) return {text, size};
+  if (m_KanjiCode != KANJI_UNDECIDED && !IsConverted()) return {text, size};
+  size_t used = 0;
   if (m_KanjiCode == KANJI_UNDECIDED) {
-    m_KanjiCode = DetectKanjiCode(data, size);
-    // UTF-8 text passes for EUC-JP in the detection; converting it would destroy it.
-    if (m_KanjiCode == KANJI_EUC && IsUtf8Text(data, size)) m_KanjiCode = kKanjiUtf8;
+    m_Undecided.append(text, size);
+    used = DecideWindows(false, 0);
+  } else {
+    used = AppendConverted(data, size, 0);
   }
-  if (m_KanjiCode != KANJI_EUC && m_KanjiCode != KANJI_JIS) return {text, size};
-  // The converter starts with the block that decided the code and then carries its state from
+  return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), used};
+}
+
+std::string_view KtWdlFetcher::FinishConversion() {
+  size_t used = DecideWindows(true, 0);
+  if (m_Converting) {
+    m_ConvertBuffer.resize(std::max(m_ConvertBuffer.size(), used + KanjiConverter::kMaxHeld));
+    used += m_Converter.Finish(m_ConvertBuffer.data() + used);
+  }
+  m_Converting = false;
+  // An empty text still points into the buffer: its data may go to memcpy with a size of 0.
+  return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), used};
+}
+
+size_t KtWdlFetcher::DecideWindows(bool final, size_t used) {
+  size_t from = 0;
+  while (m_KanjiCode == KANJI_UNDECIDED && from < m_Undecided.size()) {
+    const size_t size = std::min(kDetectWindow, m_Undecided.size() - from);
+    if (size < kDetectWindow && !final) break;
+    const auto* window = reinterpret_cast<const unsigned char*>(m_Undecided.data() + from);
+    int code = DetectKanjiCode(window, static_cast<unsigned>(size));
+    // UTF-8 text passes for EUC-JP in the detection; converting it would destroy it.
+    if (code == KANJI_EUC && IsUtf8Text(window, static_cast<unsigned>(size))) code = kKanjiUtf8;
+    if (code == KANJI_UNDECIDED) {
+      // The window goes on as it arrived; the next one is examined again.
+      used = AppendConverted(window, size, used);
+      from += size;
+      continue;
+    }
+    m_KanjiCode = code;
+  }
+  if (m_KanjiCode != KANJI_UNDECIDED && from < m_Undecided.size()) {
+    used = AppendConverted(reinterpret_cast<const unsigned char*>(m_Undecided.data() + from),
+                           m_Undecided.size() - from, used);
+    from = m_Undecided.size();
+  }
+  m_Undecided.erase(0, from);
+  return used;
+}
+
+size_t KtWdlFetcher::AppendConverted(const unsigned char* data, size_t size, size_t used) {
+  m_ConvertBuffer.resize(std::max(m_ConvertBuffer.size(), used + size + KanjiConverter::kMaxHeld));
+  unsigned char* out = m_ConvertBuffer.data() + used;
+  if (m_KanjiCode != KANJI_EUC && m_KanjiCode != KANJI_JIS) {
+    std::memcpy(out, data, size);
+    return used + size;
+  }
+  // The converter starts with the text that decided the code and then carries its state from
   // block to block: a character or escape sequence cut by the end of a block is held back and
   // completed from the next one.
   if (!m_Converting) {
     m_Converter.Reset(m_KanjiCode);
     m_Converting = true;
   }
-  unsigned length = m_Converter.Convert(data, size, m_ConvertBuffer.data());
-  return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), length};
-}
-
-std::string_view KtWdlFetcher::FinishConversion() {
-  unsigned length = 0;
-  if (m_Converting) length = m_Converter.Finish(m_ConvertBuffer.data());
-  m_Converting = false;
-  // An empty text still points into the buffer: its data may go to memcpy with a size of 0.
-  return {reinterpret_cast<const char*>(m_ConvertBuffer.data()), length};
+  return used + m_Converter.Convert(data, static_cast<unsigned>(size), out);
 }
 
 void KtWdlFetcher::SleepInterval() {

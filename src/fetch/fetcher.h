@@ -185,9 +185,20 @@ class KtWdlFetcher {
   std::vector<unsigned char> m_ReceiveBuffer;
   std::vector<unsigned char> m_ConvertBuffer;
   int m_KanjiCode = 0;
-  // The conversion of the current page, from the block that decided its code on.
+  // The conversion of the current page, from the text that decided its code on.
   KanjiConverter m_Converter;
   bool m_Converting = false;
+  // The text code is decided on windows of this many bytes of the page, whatever the block
+  // size, so that the saved page does not depend on it: text whose code is not decided yet
+  // waits here (at most a window and a block) until its window is complete or the body ends.
+  static constexpr size_t kDetectWindow = 16384;
+  std::string m_Undecided;
+  // Decides the code on the complete windows of m_Undecided (all of it when final) and moves
+  // the text it decided on, converted where the code says so, to m_ConvertBuffer from used on.
+  // Returns the new end of the text in m_ConvertBuffer.
+  size_t DecideWindows(bool final, size_t used);
+  // Converts (or copies, for codes that are not converted) text to m_ConvertBuffer from used on.
+  size_t AppendConverted(const unsigned char* data, size_t size, size_t used);
 
   // Tokenizer state of the current page.
   int m_InToken = 0;

@@ -93,7 +93,7 @@ TEST_F(BrokenResponseTest, BrokenResponsesFailWithACodeKeepEarlierCopiesAndTheWa
   StartPage(targets);
 
   HvrJobInfo job = Job("/index.html");
-  TestHandle::Outcome outcome = handle_.Run(&job, dir_ / "job.log");
+  TestHandle::Outcome outcome = handle_.Run(&job, dir_ / "job.log", &server_);
   ASSERT_TRUE(outcome.finished);
 
   std::set<std::string> failed(outcome.failedFiles.begin(), outcome.failedFiles.end());

@@ -82,7 +82,7 @@ TEST_F(LocalFaultTest, FilesThatCannotBeWrittenFailOneByOneAndTheWalkGoesOn) {
              deepPath + "x.gif", "folder.gif", "ok.gif"});
 
   HvrJobInfo job = MakeJob(server_.url("/index.html"), dir_ / "save/");
-  TestHandle::Outcome outcome = handle_.Run(&job, dir_ / "job.log");
+  TestHandle::Outcome outcome = handle_.Run(&job, dir_ / "job.log", &server_);
   ASSERT_TRUE(outcome.finished);
   EXPECT_EQ(Set(outcome.failedFiles), (std::set<std::string>{"blocked/x.gif", longName + ".gif",
                                                              std::string(300, 'd') + "/x.gif",
@@ -161,7 +161,7 @@ TEST_F(LocalFaultTest, ALogThatCannotBeOpenedLeavesTheJobWorking) {
        {dir_ / "plain.txt/job.log", dir_ / "folder.log", std::string("/proc/hvx-harvo/job.log"),
         dir_ / (std::string(300, 'l') + ".log")}) {
     HvrJobInfo job = MakeJob(server_.url("/index.html"), dir_ / "save/");
-    TestHandle::Outcome outcome = handle_.Run(&job, log);
+    TestHandle::Outcome outcome = handle_.Run(&job, log, &server_);
     EXPECT_TRUE(outcome.finished) << log;
     EXPECT_EQ(outcome.restored, 3) << log;
     EXPECT_EQ(outcome.failed, 0) << log;

@@ -60,7 +60,7 @@ TEST_F(ServerTextTest, ControlBytesNeverReachTheLogRawNorAFileName) {
   // Kept in its code: the page's escape sequences would otherwise pass for ISO-2022-JP shifts
   // and be taken out of the text by the conversion before any link is found.
   job.Options = HVR_OPT_KEEP_CODE;
-  TestHandle::Outcome outcome = handle_.Run(&job, log);
+  TestHandle::Outcome outcome = handle_.Run(&job, log, &server_);
   ASSERT_TRUE(outcome.finished);
 
   // One event per line: only the line's own CR LF and a leading tab are control bytes.

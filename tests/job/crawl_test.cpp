@@ -191,7 +191,7 @@ TEST_F(CrawlTest, StatusCodes_AreReportedAndTheCrawlGoesOn) {
   server_.Set("/ok.html", R::Ok("ok").LastModified(kModified));
   HvrJobInfo job = Job("/index.html");
   std::string log = dir_ / "logs/job.log";
-  auto outcome = handle_.Run(&job, log);
+  auto outcome = handle_.Run(&job, log, &server_);
   EXPECT_EQ(Saved("ok.html"), "ok");
   EXPECT_EQ(Saved("gone.html"), "two");  // a followed redirect is saved under the link's path
   EXPECT_EQ(outcome.failedFiles, (Targets{"s400.html", "s404.html", "s405.html", "s500.html",
@@ -229,7 +229,7 @@ TEST_F(CrawlTest, MissingHeaders_AreReportedAndTheFileIsStillSaved) {
   HvrJobInfo job = Job("/a.html");
   std::string log = dir_ / "job.log";
   int64_t before = time(nullptr);
-  handle_.Run(&job, log);
+  handle_.Run(&job, log, &server_);
   EXPECT_EQ(Saved("a.html"), "body");
   EXPECT_GE(Stamp("a.html"), before);  // no Last-Modified: the current time
   auto lines = ReadLogBody(log);

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 TestHandle::TestHandle(const std::string& agent) {
@@ -35,10 +36,14 @@ bool TestHandle::WaitIdle(std::chrono::milliseconds limit) {
   return true;
 }
 
-TestHandle::Outcome TestHandle::Run(HvrJobInfo* job, const std::string& logPath) {
+TestHandle::Outcome TestHandle::Run(HvrJobInfo* job, const std::string& logPath,
+                                    ScriptedServer* server) {
   Outcome outcome;
+  const bool hold = server != nullptr && !logPath.empty();
+  if (hold) server->HoldResponses();
   outcome.start = Start(job, &outcome.index);
   if (!logPath.empty()) HvrLogStart(job, logPath.c_str());
+  if (hold) server->ReleaseResponses();
   outcome.finished = WaitIdle();
   if (!outcome.finished) HvrStop(&handle_, job, outcome.index);
   outcome.restored = HvrGetDLRestoredNum(&handle_, outcome.index);

@@ -9,6 +9,8 @@
 
 #include "harvo.h"
 
+class ScriptedServer;
+
 class TestHandle {
  public:
   explicit TestHandle(const std::string& agent = "harvo-test");
@@ -35,7 +37,9 @@ class TestHandle {
     std::vector<std::string> failedFiles;
     std::vector<std::string> failedReasons;
   };
-  Outcome Run(HvrJobInfo* job, const std::string& logPath = "");
+  // With a log and a server, the server's answers are held until the log is open, so that the
+  // log sees the job's first request (a job starts before its log can be opened).
+  Outcome Run(HvrJobInfo* job, const std::string& logPath = "", ScriptedServer* server = nullptr);
 
  private:
   HvrOpenInfo info_;

@@ -154,6 +154,7 @@ void ScriptedServer::Stop() {
     if (stopped_) return;
     stopped_ = true;
   }
+  changed_.notify_all();  // answers held back go on, and end with the server
   // Never read: every poll of every thread sees it from now on.
   char byte = 1;
   while (write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
@@ -349,7 +350,20 @@ void ScriptedServer::ServeConnection(int fd, int id) {
   });
 }
 
+void ScriptedServer::HoldResponses() {
+  Notify([&] { held_ = true; });
+}
+
+void ScriptedServer::ReleaseResponses() {
+  Notify([&] { held_ = false; });
+}
+
 ScriptedServer::Ending ScriptedServer::Answer(int fd, const Request& request) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !held_ || stopped_; });
+    if (stopped_) return Ending::kClose;
+  }
   std::optional<Response> found = Lookup(request);
   Response response = found ? std::move(*found) : Response::Status(404, "Not Found\n");
   if (response.raw) {

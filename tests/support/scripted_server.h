@@ -55,6 +55,11 @@ class ScriptedServer {
   void Remove(const std::string& target);
   void SetHandler(Handler handler);
 
+  // While held, requests arrive and are recorded but not answered: for tests that must act
+  // between a job's start and its first answer (opening the job's log, say).
+  void HoldResponses();
+  void ReleaseResponses();
+
   // Closes the listener and every connection and joins every thread. Idempotent.
   void Stop();
 
@@ -105,6 +110,7 @@ class ScriptedServer {
   mutable std::condition_variable changed_;
   uint64_t events_ = 0;  // guarded by mutex_; bumped at every change that a wait may look at
   bool stopped_ = false;
+  bool held_ = false;
   std::map<std::string, Response> scripts_;
   Handler handler_;
   std::vector<Request> requests_;
