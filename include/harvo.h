@@ -73,6 +73,22 @@ inline constexpr int32_t HVR_OPT_CGI = 0x10;             // of the wanted types 
 inline constexpr int32_t HVR_OPT_JAVA = 0x20;            // of the wanted types only .java
 inline constexpr int32_t HVR_OPT_CHECK_ONLY = 0x100000;  // request the start page only
 
+// Extensions: off unless a host asks for them; a host that sets none of these bits gets the
+// walk described above. The harvo command turns most of them on (see the README's table).
+// clang-format off
+inline constexpr int32_t HVR_OPT_WALK_UNCHANGED = 0x200000;   // update: walk an unchanged page's links from the earlier copy
+inline constexpr int32_t HVR_OPT_HTTPS = 0x400000;            // https:// start URLs and links over TLS
+inline constexpr int32_t HVR_OPT_INSECURE = 0x800000;         // TLS without certificate checks
+inline constexpr int32_t HVR_OPT_ROOT_LINKS = 0x1000000;      // follow and rewrite "/path" links
+inline constexpr int32_t HVR_OPT_MORE_LINKS = 0x2000000;      // srcset, poster, meta refresh, CSS url() and @import
+inline constexpr int32_t HVR_OPT_QUERY_PAGES = 0x4000000;     // "page?x=1" saved as a file of its own
+inline constexpr int32_t HVR_OPT_REMOTE_LINKS = 0x8000000;    // links to what is not copied keep their absolute URL
+inline constexpr int32_t HVR_OPT_COMPRESSION = 0x10000000;    // ask for gzip/deflate/brotli bodies
+inline constexpr int32_t HVR_OPT_ROBOTS = 0x20000000;         // obey the site's robots.txt
+inline constexpr int32_t HVR_OPT_INDEX_ONCE = 0x40000000;     // one index look-up per server folder
+inline constexpr int32_t HVR_OPT_NORMAL_PRIORITY = static_cast<int32_t>(0x80000000u);  // worker at normal priority
+// clang-format on
+
 // Error codes written into the Error field of a record.
 // clang-format off
 inline constexpr int32_t HVR_ERR_NONE = 0;
