@@ -107,7 +107,7 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
   while (true) {
     int count = 0;
     try {
-      std::lock_guard<KtWdlSite> lock(*m_Site);
+      hvthread::LockGuard<KtWdlSite> lock(*m_Site);
       count = m_Request->Read(m_ReceiveBuffer.data(), block);
     } catch (const CInternetException& e) {
       m_TransportError = e.what();

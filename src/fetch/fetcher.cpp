@@ -74,13 +74,13 @@ std::string FirstIndexName(std::string_view rest) {
 KtWdlFetcher::KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop,
                            KtWdlSite* site)
     : m_Session(session), m_Stop(stop), m_Site(site) {
-  std::lock_guard<KtWdlSite> lock(*site);
+  hvthread::LockGuard<KtWdlSite> lock(*site);
   m_Connection = site->GetConnection();
   m_AttributeNames = {"src", "href", "background", "code"};
 }
 
 KtWdlFetcher::~KtWdlFetcher() {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
   CloseRequest();
 }
 
@@ -110,7 +110,18 @@ CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName, bool indexPr
 
 int KtWdlFetcher::RequestFile(const char* siteName, const char* urlPath, const char* saveDirectory,
                               const char* compareDirectory) {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  const int result = RequestFileLocked(siteName, urlPath, saveDirectory, compareDirectory);
+  // The lock is held from the request's start to here, so a progress query sees the names
+  // this request settled on, never a half-made one.
+  m_ShownSiteName = m_SiteName;
+  m_ShownFileName = m_FileName;
+  m_ShownUrlDirectory = m_UrlDirectory;
+  return result;
+}
+
+int KtWdlFetcher::RequestFileLocked(const char* siteName, const char* urlPath,
+                                    const char* saveDirectory, const char* compareDirectory) {
   m_SiteName = siteName ? siteName : "";
   m_Site->NoteReason({});
   if (urlPath == nullptr) return -1;
@@ -320,26 +331,26 @@ const char* KtWdlFetcher::UnsafeLocalName(std::string_view urlPath, bool rootObj
 // ---- progress getters ----
 
 std::string KtWdlFetcher::GetSiteName() const {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
-  return m_SiteName;
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  return m_ShownSiteName;
 }
 
 std::string KtWdlFetcher::GetFileName() const {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
-  return m_FileName;
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  return m_ShownFileName;
 }
 
 std::string KtWdlFetcher::GetUrlDirectory() const {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
-  return m_UrlDirectory;
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  return m_ShownUrlDirectory;
 }
 
 int KtWdlFetcher::GetContentLength() const {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
   return m_ContentLength.load(std::memory_order_relaxed);
 }
 
 int KtWdlFetcher::GetReceivedSize() const {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
   return m_Received.load(std::memory_order_relaxed);
 }

@@ -71,7 +71,9 @@ class KtWdlFetcher {
 
  private:
   // Request steps.
-  int SendRequest(const char* urlPath);
+  int RequestFileLocked(const char* siteName, const char* urlPath, const char* saveDirectory,
+                        const char* compareDirectory) REQUIRES(m_Site);
+  int SendRequest(const char* urlPath) REQUIRES(m_Site);
   // Opens and sends a GET with the header block. An index probe follows redirects only on the
   // site's server.
   CHttpFile* OpenRequest(const std::string& objectName, bool indexProbe = false);
@@ -136,7 +138,7 @@ class KtWdlFetcher {
   std::vector<std::string> m_AttributeNames;
   CHttpFile* m_Request = nullptr;
 
-  // Current file; strings guarded by the site's lock.
+  // Current file, as the worker uses it.
   std::string m_SiteName;
   std::string m_FileName;
   std::string m_Extension;
@@ -147,6 +149,10 @@ class KtWdlFetcher {
   std::string m_SaveDirectory;
   std::atomic<int32_t> m_Received{0};
   std::string m_CompareDirectory;
+  // The current file as the progress queries show it: set when a request has been made.
+  std::string m_ShownSiteName GUARDED_BY(m_Site);
+  std::string m_ShownFileName GUARDED_BY(m_Site);
+  std::string m_ShownUrlDirectory GUARDED_BY(m_Site);
   bool m_HasLocalCopy = false;
   std::string m_TransportError;  // the words of a transport failure while receiving
   int64_t m_LocalSize = 0;

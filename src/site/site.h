@@ -15,13 +15,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "harvo.h"
+#include "platform/mutex.h"
 #include "site/url_item.h"
 
 class CInternetSession;
@@ -30,7 +30,9 @@ class CInternetSession;
 using KtWdlLinkList = std::vector<std::string>;
 class CHttpConnection;
 
-class KtWdlSite {
+// The site is also the job's lock (a recursive one, as the fetcher may enter it again): the
+// fetcher's progress texts are guarded by it, and the host's progress queries take it.
+class CAPABILITY("mutex") KtWdlSite {
  public:
   // Copies the job's settings, parses its start URL and opens the connection. Problems are
   // written into job->Error (HVR_ERR_SETTING, HVR_ERR_SESSION); the constructor never clears it.
@@ -101,11 +103,11 @@ class KtWdlSite {
   int SetError(int32_t code, std::string_view reason = {});
   int IsLogging() const;
   int WriteLog(const char* text, int stamped);
-  int Lock();
-  int Unlock();
-  // The same lock for std::lock_guard.
-  void lock() { m_Lock.lock(); }
-  void unlock() { m_Lock.unlock(); }
+  int Lock() ACQUIRE();
+  int Unlock() RELEASE();
+  // The same lock for hvthread::LockGuard.
+  void lock() ACQUIRE() { m_Lock.lock(); }
+  void unlock() RELEASE() { m_Lock.unlock(); }
 
   HvrJobInfo* GetJob() const { return m_Job; }
   // Result fields of the job record that the fetcher writes.
@@ -121,7 +123,7 @@ class KtWdlSite {
   void Logf(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
   HvrJobInfo* m_Job;
-  std::recursive_mutex m_Lock;
+  hvthread::RecursiveMutex m_Lock;
   std::atomic<int> m_State{0};
   CInternetSession* m_Session;
   std::string m_Server;

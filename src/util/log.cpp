@@ -45,7 +45,7 @@ KtWdlLog::~KtWdlLog() {
 }
 
 int KtWdlLog::Open(const char* path) {
-  std::lock_guard<std::mutex> guard(m_Lock);
+  hvthread::LockGuard<hvthread::Mutex> guard(m_Lock);
   CloseLocked();
   if (path == nullptr) return 0;
   const std::string file(path);
@@ -64,17 +64,17 @@ int KtWdlLog::Open(const char* path) {
 }
 
 int KtWdlLog::Close() {
-  std::lock_guard<std::mutex> guard(m_Lock);
+  hvthread::LockGuard<hvthread::Mutex> guard(m_Lock);
   return CloseLocked();
 }
 
 int KtWdlLog::WriteLine(const char* text, int stamp) {
-  std::lock_guard<std::mutex> guard(m_Lock);
+  hvthread::LockGuard<hvthread::Mutex> guard(m_Lock);
   return WriteLocked(text, stamp);
 }
 
 int KtWdlLog::IsOpen() {
-  std::lock_guard<std::mutex> guard(m_Lock);
+  hvthread::LockGuard<hvthread::Mutex> guard(m_Lock);
   return m_File != nullptr ? 1 : 0;
 }
 

@@ -6,7 +6,8 @@
 #define HARVO_UTIL_LOG_H
 
 #include <cstdio>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 class KtWdlLog {
  public:
@@ -28,10 +29,10 @@ class KtWdlLog {
   int IsOpen();
 
  private:
-  int CloseLocked();
-  int WriteLocked(const char* text, int stamp);
-  std::mutex m_Lock;  // guards m_File
-  std::FILE* m_File = nullptr;
+  int CloseLocked() REQUIRES(m_Lock);
+  int WriteLocked(const char* text, int stamp) REQUIRES(m_Lock);
+  hvthread::Mutex m_Lock;
+  std::FILE* m_File GUARDED_BY(m_Lock) = nullptr;
 };
 
 #endif  // HARVO_UTIL_LOG_H
