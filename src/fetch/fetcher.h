@@ -142,7 +142,8 @@ class KtWdlFetcher {
   std::string m_Extension;
   int m_FileType = 0;
   std::string m_UrlDirectory;
-  std::atomic<int32_t> m_ContentLength{0};
+  std::atomic<int32_t> m_ContentLength{0};  // 0 for an encoded body (size unknown)
+  bool m_Encoded = false;                   // the body comes compressed and is read decoded
   int32_t m_LastModified = 0;
   std::string m_SaveDirectory;
   std::atomic<int32_t> m_Received{0};
