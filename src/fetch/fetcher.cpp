@@ -168,7 +168,10 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
     const char* unsafe = m_FileName.empty() ? "the folder's index file could not be found"
                                             : UnsafeLocalName(m_UrlDirectory + m_FileName, true);
     if (unsafe != nullptr) {
-      m_Site->NoteReason(unsafe);
+      // A probe that could not be asked at all (a refused certificate, say) gives its reason.
+      m_Site->NoteReason(m_FileName.empty() && !m_IndexError.empty()
+                             ? std::string(unsafe) + ": " + m_IndexError
+                             : std::string(unsafe));
       CloseRequest();
       return -1;
     }
@@ -221,6 +224,7 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
 }
 
 std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
+  m_IndexError.clear();
   SlashDot sd = FindSlashDot(directory);
   if (NamesFileInDirectory(sd)) return directory.substr(sd.slash + 1);
   if (m_Connection == nullptr) return "";
@@ -250,7 +254,8 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
       if (status == 200) return probe;
     }
     return "index.html";
-  } catch (const CInternetException&) {
+  } catch (const CInternetException& e) {
+    m_IndexError = e.what();
     return "";
   }
 }

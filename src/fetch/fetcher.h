@@ -150,6 +150,7 @@ class KtWdlFetcher {
   std::string m_CompareDirectory;
   bool m_HasLocalCopy = false;
   std::string m_TransportError;  // the words of a transport failure while receiving
+  std::string m_IndexError;      // the words of the transport failure that ended an index look-up
   int64_t m_LocalSize = 0;
   int64_t m_LocalTime = 0;
 

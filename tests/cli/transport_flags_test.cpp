@@ -45,11 +45,12 @@ TEST_F(TransportFlagsTest, HttpsIsOnByDefaultAndCertificatesAreChecked) {
   // Trusted through the CA file.
   ChildResult r = Harvo({"mirror", url, "-o", "out", "--ca-file", certs.caFile()});
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-  EXPECT_EQ(ReadFileText(Saved("a.html")), "<p>a</p>\n");
+  EXPECT_EQ(ReadFileText(Saved("a.html")), "<p>a</p>\r\n");
   EXPECT_FALSE(Contains(r.err, "warning")) << r.err;
   fs::remove_all(work_ / "out");
 
-  // An issuer the system does not know: refused, with the reason in words.
+  // An issuer the system does not know: refused, with the reason in words, also when the
+  // refusal came at the start folder's index look-up.
   r = Harvo({"mirror", url, "-o", "out"});
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out, "unable to get local issuer certificate")) << r.out;
@@ -59,7 +60,7 @@ TEST_F(TransportFlagsTest, HttpsIsOnByDefaultAndCertificatesAreChecked) {
   r = Harvo({"mirror", url, "-o", "out", "--insecure"});
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
   EXPECT_EQ(CountOf(r.err, "warning: --insecure"), 1u) << r.err;
-  EXPECT_EQ(ReadFileText(Saved("a.html")), "<p>a</p>\n");
+  EXPECT_EQ(ReadFileText(Saved("a.html")), "<p>a</p>\r\n");
   fs::remove_all(work_ / "out");
 
   // --no-https asks the way the library does by default: plain HTTP to the TLS port.
@@ -80,8 +81,8 @@ TEST_F(TransportFlagsTest, CookiesHeadersAndCompressionFlags) {
       ScriptedResponse::Ok("<a href=\"a.html\">a</a>").Header("Set-Cookie", "seen=yes; Path=/"));
   server.Set("/a.html", ScriptedResponse::Ok("<p>a</p>"));
   WriteFileText(work_ / "jar.txt", "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tme\n");
-  ChildResult r = Harvo({"mirror", server.url("/"), "-o", "out", "--cookies", "jar.txt", "--header",
-                         "X-One: 1", "--header", "Referer: http://127.0.0.1/"});
+  ChildResult r = Harvo({"mirror", server.url("/index.html"), "-o", "out", "--cookies", "jar.txt",
+                         "--header", "X-One: 1", "--header", "Referer: http://127.0.0.1/"});
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
   std::vector<ScriptedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);

@@ -68,9 +68,10 @@ TEST(CompressionTest, GzipPagesAreScannedAndSavedDecoded) {
   ASSERT_TRUE(handle.Run(&job));
   // nginx compresses on the fly and sends no length: that is no error of the job's.
   EXPECT_EQ(job.Error, 0) << job.ErrorText;
+  // Rewritten pages end their lines in CR LF.
   EXPECT_EQ(ReadFileText(out / "127.0.0.1/index.html"),
-            "<html><body><a href=\"a.html\">a</a>" + filler + "</body></html>\n");
-  EXPECT_EQ(ReadFileText(out / "127.0.0.1/a.html"), "<p>a " + filler + "</p>\n");
+            "<html><body><a href=\"a.html\">a</a>" + filler + "</body></html>\r\n");
+  EXPECT_EQ(ReadFileText(out / "127.0.0.1/a.html"), "<p>a " + filler + "</p>\r\n");
   const std::string gzipLog = nginx.gzipLog();
   EXPECT_TRUE(Contains(gzipLog, "/a.html ")) << gzipLog;
   EXPECT_FALSE(Contains(gzipLog, "/a.html -")) << gzipLog;  // "-": sent uncompressed
@@ -80,7 +81,7 @@ TEST(CompressionTest, GzipPagesAreScannedAndSavedDecoded) {
   HvrJobInfo plain = MakeJob(nginx.url("/"), plainOut.path(), false);
   ASSERT_TRUE(handle.Run(&plain));
   EXPECT_EQ(plain.Error, 0) << plain.ErrorText;
-  EXPECT_EQ(ReadFileText(plainOut / "127.0.0.1/a.html"), "<p>a " + filler + "</p>\n");
+  EXPECT_EQ(ReadFileText(plainOut / "127.0.0.1/a.html"), "<p>a " + filler + "</p>\r\n");
   EXPECT_TRUE(Contains(nginx.gzipLog(), "/a.html -")) << nginx.gzipLog();
 }
 
