@@ -59,7 +59,7 @@
 #define HVR_API extern "C"
 #endif
 
-#define HARVO_VERSION "1.1.0"
+#define HARVO_VERSION "1.2.0"
 
 class KtWdlManager;  // the object behind a handle
 class KtWdlLog;      // a job's log file
@@ -88,7 +88,16 @@ inline constexpr int32_t HVR_OPT_ROBOTS = 0x20000000;         // obey the site's
 inline constexpr int32_t HVR_OPT_INDEX_ONCE = 0x40000000;     // one index look-up per server folder
 inline constexpr int32_t HVR_OPT_NORMAL_PRIORITY = static_cast<int32_t>(0x80000000u);  // worker at normal priority
 // clang-format on
-
+//
+// HVR_OPT_HTTPS: an https:// start URL is fetched over TLS from its host and port (443 unless
+//   named), every certificate verified against the system's store or the session's CaFile;
+//   the site's own absolute links are then its https:// links (http:// links are another
+//   site's, as https:// links are for an http site). Redirects between http and https are
+//   followed as before. A refused certificate fails the file with its reason in words in
+//   ErrorText and FailedReasons ("SSL certificate problem: certificate has expired"). Without
+//   the bit an https:// start URL is asked over plain HTTP on its port, as the walk always did.
+// HVR_OPT_INSECURE: with HVR_OPT_HTTPS, certificates are not checked at all (issuer, dates,
+//   host name): for a host that knows what it is talking to.
 // Error codes written into the Error field of a record.
 // clang-format off
 inline constexpr int32_t HVR_ERR_NONE = 0;
@@ -118,6 +127,19 @@ struct HvrOpenInfo {
   int32_t ConnectTimeout = 0;  // milliseconds; 0 or less: the HTTP layer's default
   int32_t ConnectRetries = 0;  // further connect attempts after a failed one
   int32_t Error = 0;           // out: 0, or HVR_ERR_SESSION
+
+  // Fields appended in 1.2 (settings, read by HvrOpen).
+  std::string CaFile;      // PEM file of CA certificates that TLS requests trust besides the
+                           // system's store; empty: the store only. A file that cannot be read
+                           // fails HvrOpen (HVR_ERR_SESSION).
+  std::string CookieFile;  // Netscape-format cookie file: its cookies go with the requests
+                           // they match; the cookies that sites set are added and the file
+                           // written back when each job ends and at HvrClose. A missing file
+                           // is made then; one that cannot be read fails HvrOpen.
+  std::vector<std::string> Headers;  // extra request headers, "Name: value", sent with every
+                                     // request in place of the library's header of that name
+                                     // (User-Agent, Accept); a line that is no header (no
+                                     // name, control characters) fails HvrOpen.
 };
 
 // One download job: settings (in) and results (out, written by the job's worker thread).

@@ -1,6 +1,7 @@
 #include "api/manager.h"
 
 #include "job/session.h"
+#include "platform/fs.h"
 #include "platform/thread.h"
 #include "util/log.h"
 
@@ -23,12 +24,22 @@ bool KtWdlManager::OpenSession(const HvrOpenInfo& info) {
   try {
     const char* proxy = info.Proxy.empty() ? nullptr : info.Proxy.c_str();
     m_Session = std::make_unique<KtWdlSession>(info.Agent.c_str(), proxy);
+    m_Session->SetConnectTimeout(info.ConnectTimeout);
+    m_Session->SetConnectRetries(info.ConnectRetries);
+    // Settings that cannot work fail the open rather than every request later.
+    if (!info.CaFile.empty() && !hvfs::CanOpenForReading(info.CaFile)) {
+      m_Session.reset();
+      return false;
+    }
+    m_Session->SetCaFile(info.CaFile);
+    if (!m_Session->SetExtraHeaders(info.Headers) || !m_Session->SetCookieFile(info.CookieFile)) {
+      m_Session.reset();
+      return false;
+    }
   } catch (...) {
     m_Session.reset();
     return false;
   }
-  m_Session->SetConnectTimeout(info.ConnectTimeout);
-  m_Session->SetConnectRetries(info.ConnectRetries);
   return true;
 }
 

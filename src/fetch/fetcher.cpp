@@ -52,6 +52,15 @@ bool NamesFileInDirectory(SlashDot sd) {
 
 using RequestPtr = std::unique_ptr<CHttpFile>;
 
+// True when the response's body comes compressed (and is read decoded).
+bool IsEncoded(const CHttpFile& request) {
+  std::string encoding;
+  if (!request.QueryHeader("Content-Encoding", &encoding)) return false;
+  size_t first = encoding.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  return !cp932::EqualsNoCase(encoding.substr(first, 8), "identity");
+}
+
 bool IsBlankOrLineEnd(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
@@ -92,8 +101,10 @@ void KtWdlFetcher::CloseRequest() {
 }
 
 CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName, bool indexProbe) {
-  RequestPtr request(
-      m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", kRequestFlags));
+  const uint32_t flags = kRequestFlags | (m_Site->IsSecure() ? INTERNET_FLAG_SECURE : 0u);
+  RequestPtr request(m_Connection->OpenRequest("GET", objectName.c_str(), "HTTP/1.0", flags));
+  if (m_Site->HasOption(HVR_OPT_INSECURE) == 1) request->SetCertificateChecks(false);
+  if (m_Site->HasOption(HVR_OPT_COMPRESSION) == 1) request->SetAcceptEncoding(true);
   // A probe's path is chosen by a page (every directory link costs up to three): it must not
   // carry requests to whatever server a redirect names. Leaving the server counts as no answer.
   if (indexProbe) request->SetSameServerRedirectsOnly(true);
@@ -168,13 +179,17 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
     const char* unsafe = m_FileName.empty() ? "the folder's index file could not be found"
                                             : UnsafeLocalName(m_UrlDirectory + m_FileName, true);
     if (unsafe != nullptr) {
-      m_Site->NoteReason(unsafe);
+      // A probe that could not be asked at all (a refused certificate, say) gives its reason.
+      m_Site->NoteReason(m_FileName.empty() && !m_IndexError.empty()
+                             ? std::string(unsafe) + ": " + m_IndexError
+                             : std::string(unsafe));
       CloseRequest();
       return -1;
     }
   }
   CloseRequest();
 
+  m_Encoded = false;
   int status = -1;
   std::string reason;
   try {
@@ -188,7 +203,13 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
 
   if (status == 200) {
     int32_t length = 0;
-    if (m_Request->QueryContentLength(&length)) {
+    // Without compression asked for, a body is saved as it came, whatever its encoding.
+    m_Encoded = m_Site->HasOption(HVR_OPT_COMPRESSION) == 1 && IsEncoded(*m_Request);
+    if (m_Encoded) {
+      // The length of an encoded body counts encoded bytes: it says nothing of the file's size,
+      // and a server that compresses on the fly sends none. The file's size is unknown.
+      m_ContentLength.store(0, std::memory_order_relaxed);
+    } else if (m_Request->QueryContentLength(&length)) {
       m_ContentLength.store(length, std::memory_order_relaxed);
     } else {
       m_Site->ReportUrlError(urlPath, HVR_ERR_NO_LENGTH);
@@ -214,6 +235,7 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
 }
 
 std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
+  m_IndexError.clear();
   SlashDot sd = FindSlashDot(directory);
   if (NamesFileInDirectory(sd)) return directory.substr(sd.slash + 1);
   if (m_Connection == nullptr) return "";
@@ -243,7 +265,8 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
       if (status == 200) return probe;
     }
     return "index.html";
-  } catch (const CInternetException&) {
+  } catch (const CInternetException& e) {
+    m_IndexError = e.what();
     return "";
   }
 }
@@ -295,7 +318,8 @@ int KtWdlFetcher::CheckLocalCopy(const char* directory) {
 
 int KtWdlFetcher::IsChanged() const {
   if (!m_HasLocalCopy) return 1;
-  if (m_ContentLength.load(std::memory_order_relaxed) != m_LocalSize) return 1;
+  // An encoded body's size is known only once decoded: its time alone decides.
+  if (!m_Encoded && m_ContentLength.load(std::memory_order_relaxed) != m_LocalSize) return 1;
   return m_LastModified != m_LocalTime ? 1 : 0;
 }
 

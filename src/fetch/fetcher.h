@@ -144,7 +144,8 @@ class KtWdlFetcher {
   std::string m_Extension;
   int m_FileType = 0;
   std::string m_UrlDirectory;
-  std::atomic<int32_t> m_ContentLength{0};
+  std::atomic<int32_t> m_ContentLength{0};  // 0 for an encoded body (size unknown)
+  bool m_Encoded = false;                   // the body comes compressed and is read decoded
   int32_t m_LastModified = 0;
   std::string m_SaveDirectory;
   std::atomic<int32_t> m_Received{0};
@@ -155,6 +156,7 @@ class KtWdlFetcher {
   std::string m_ShownUrlDirectory GUARDED_BY(m_Site);
   bool m_HasLocalCopy = false;
   std::string m_TransportError;  // the words of a transport failure while receiving
+  std::string m_IndexError;      // the words of the transport failure that ended an index look-up
   int64_t m_LocalSize = 0;
   int64_t m_LocalTime = 0;
 

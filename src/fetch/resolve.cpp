@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr size_t kSchemeLength = 7;  // "http://"
-
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -52,8 +50,10 @@ int KtWdlFetcher::ProcessLink(KtWdlLinkList* links, int depth) {
   // A view: the token is only rewritten (by the index step) after its last use here.
   const std::string_view t = m_Token;
   if (!t.empty() && t[0] == '/') return 0;
-  if (cp932::StartsWithNoCase(t, "https://")) return 0;
-  if (cp932::StartsWithNoCase(t, "http://")) return ResolveSiteLink(links, depth);
+  // Absolute links of the site's own scheme may name the site; the other scheme never does.
+  const bool secure = m_Site->IsSecure();
+  if (cp932::StartsWithNoCase(t, "https://")) return secure ? ResolveSiteLink(links, depth) : 0;
+  if (cp932::StartsWithNoCase(t, "http://")) return secure ? 0 : ResolveSiteLink(links, depth);
   for (const char* scheme : {"ftp://", "file://", "mailto:", "javascript:"}) {
     if (cp932::StartsWithNoCase(t, scheme)) return 0;
   }
@@ -100,14 +100,15 @@ int KtWdlFetcher::ResolveDotLink(KtWdlLinkList* links, int depth) {
 
 int KtWdlFetcher::ResolveSiteLink(KtWdlLinkList* links, int depth) {
   std::string t = m_Token;
-  const std::string server = "http://" + m_Site->GetServerAddress();
+  const std::string scheme = std::string(m_Site->GetLinkScheme()) + "://";
+  const std::string server = scheme + m_Site->GetServerAddress();
   const std::string startUrl = server + "/" + StartFolder(m_Site->GetStartPath());
   const std::string rootUrl = server + "/";
   std::string pageUrl = server + "/" + m_UrlDirectory;
 
   // A link that names only the server ("http://host", "http://host:8080") names its root; the
   // dots of a host name are no file extension.
-  if (cp932::FindFirst(t, '/', kSchemeLength) == cp932::npos) t += '/';
+  if (cp932::FindFirst(t, '/', scheme.size()) == cp932::npos) t += '/';
   std::string s = t;
   size_t lastSlash = cp932::FindLast(s, '/');
   size_t lastDot = cp932::FindLast(s, '.');

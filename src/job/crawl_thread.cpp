@@ -37,6 +37,9 @@ int KtWdlThread::Run() {
   if (Crawl(name, start, save, compare, 0) == kFailed) {
     m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
   }
+  // The cookies the site set are on disk once the job has ended, not only when the handle
+  // closes.
+  if (m_Session != nullptr) m_Session->SaveCookies();
   return ExitInstance();
 }
 

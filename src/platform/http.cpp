@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "platform/http_cookies.h"
+#include "platform/http_headers.h"
 #include "platform/http_transfer.h"
 
 namespace {
@@ -27,6 +29,31 @@ auto Guarded(Body&& body) -> decltype(body()) {
   } catch (const std::exception& e) {
     throw CInternetException(CInternetException::kOther, e.what());
   }
+}
+
+// Characters of a header name (an HTTP token).
+bool IsTokenChar(unsigned char c) {
+  if (c >= '0' && c <= '9') return true;
+  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string>* header) {
+  size_t colon = line.find(':');
+  if (colon == 0 || colon == std::string::npos) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    if (!IsTokenChar(static_cast<unsigned char>(line[i]))) return false;
+  }
+  for (size_t i = colon + 1; i < line.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(line[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+  }
+  std::string value = line.substr(colon + 1);
+  size_t first = value.find_first_not_of(" \t");
+  size_t last = value.find_last_not_of(" \t");
+  value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+  *header = {line.substr(0, colon), std::move(value)};
+  return true;
 }
 
 }  // namespace
@@ -64,6 +91,36 @@ void CInternetSession::SetStallTimeout(int seconds) {
   settings_.stallTimeoutSeconds = seconds > 0 ? seconds : 1;
 }
 
+void CInternetSession::SetCaFile(const std::string& path) {
+  settings_.caFile = path;
+}
+
+bool CInternetSession::SetExtraHeaders(const std::vector<std::string>& lines) {
+  std::vector<std::pair<std::string, std::string>> headers;
+  for (const std::string& line : lines) {
+    std::pair<std::string, std::string> header;
+    if (!ParseHeaderLine(line, &header)) return false;
+    headers.push_back(std::move(header));
+  }
+  settings_.extraHeaders = std::move(headers);
+  return true;
+}
+
+bool CInternetSession::SetCookieFile(const std::string& path) {
+  if (path.empty()) {
+    settings_.cookies.reset();
+    return true;
+  }
+  auto jar = Guarded([&] { return std::make_shared<hvhttp::CookieJar>(path); });
+  if (!jar->Load()) return false;
+  settings_.cookies = std::move(jar);
+  return true;
+}
+
+void CInternetSession::SaveCookies() {
+  if (settings_.cookies) settings_.cookies->Save();
+}
+
 CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_t port) {
   if (server == nullptr || *server == '\0') {
     throw CInternetException(CInternetException::kConnect, "no server name");
@@ -71,9 +128,12 @@ CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_
   return Guarded([&] { return new CHttpConnection(settings_, server, port); });
 }
 
-// Connections carry their own copy of the settings and own their libcurl state, so there is
-// nothing of the session's to release.
-void CInternetSession::Close() {}
+// Connections carry their own copy of the settings and own their libcurl state (the cookie jar
+// is shared with them and lives as long as the last of them), so there is nothing else of the
+// session's to release.
+void CInternetSession::Close() {
+  SaveCookies();
+}
 
 // ---- CHttpConnection -------------------------------------------------------------------------
 
@@ -95,13 +155,14 @@ CHttpConnection::CHttpConnection(const CInternetSession::Settings& settings, std
 
 CHttpConnection::~CHttpConnection() = default;
 
+// Of the flags only INTERNET_FLAG_SECURE matters: no cache exists to bypass.
 CHttpFile* CHttpConnection::OpenRequest(const char* verb, const char* object, const char* version,
-                                        uint32_t /*flags: no cache exists to bypass*/) {
+                                        uint32_t flags) {
   if (!impl_->pool) throw CInternetException(CInternetException::kOther, "connection closed");
   return Guarded([&] {
-    auto impl = std::make_unique<CHttpFile::Impl>(impl_->pool, verb != nullptr ? verb : "GET",
-                                                  object != nullptr ? object : "",
-                                                  version != nullptr ? version : "HTTP/1.0");
+    auto impl = std::make_unique<CHttpFile::Impl>(
+        impl_->pool, verb != nullptr ? verb : "GET", object != nullptr ? object : "",
+        version != nullptr ? version : "HTTP/1.0", (flags & INTERNET_FLAG_SECURE) != 0);
     return new CHttpFile(std::move(impl));
   });
 }
@@ -134,6 +195,14 @@ void CHttpFile::AddRequestHeaders(const std::string& headers, uint32_t flags) {
 
 void CHttpFile::SetSameServerRedirectsOnly(bool sameServerOnly) {
   impl_->SetSameServerRedirectsOnly(sameServerOnly);
+}
+
+void CHttpFile::SetCertificateChecks(bool on) {
+  impl_->SetCertificateChecks(on);
+}
+
+void CHttpFile::SetAcceptEncoding(bool on) {
+  impl_->SetAcceptEncoding(on);
 }
 
 void CHttpFile::SendRequest() {

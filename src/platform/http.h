@@ -14,6 +14,12 @@
 //  * Failures of connecting, sending and reading the body raise CInternetException. Every
 //    blocking wait checks the session's cancel test; once it is true, a wait that is still
 //    blocked about half a second later ends: SendRequest throws, Read returns 0 (end).
+//  * TLS: a request opened with INTERNET_FLAG_SECURE goes to https://server:port. Certificates
+//    are verified against the system's store (or the session's CA file) unless the request
+//    turns the checks off; a failed check raises kSecurity with the reason in words
+//    ("certificate has expired").
+//  * Session-wide request settings (CA file, cookie file, extra headers) are read by
+//    connections opened afterwards: set them before the first GetHttpConnection.
 //  * Objects are used by one thread at a time (the job's worker); they may be created on one
 //    thread and used on another after a happens-before (thread start).
 #ifndef HARVO_PLATFORM_HTTP_H
@@ -25,6 +31,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
+
+namespace hvhttp {
+class CookieJar;
+}
 
 // Flags of the WinInet-style interface; accepted for their documented meaning (no cache is ever
 // used, so they need no further action).
@@ -32,11 +44,14 @@ inline constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000u;
 inline constexpr uint32_t INTERNET_FLAG_EXISTING_CONNECT = 0x20000000u;
 inline constexpr uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
 inline constexpr uint32_t HTTP_ADDREQ_FLAG_ADD_IF_NEW = 0x10000000u;
+// OpenRequest: the request goes over TLS (https).
+inline constexpr uint32_t INTERNET_FLAG_SECURE = 0x00800000u;
 
-// A transport failure: could not connect, time-out, cancelled, protocol error, bad redirect.
+// A transport failure: could not connect, time-out, cancelled, protocol error, bad redirect,
+// TLS handshake or certificate refused (kSecurity).
 class CInternetException : public std::exception {
  public:
-  enum Cause { kConnect = 1, kTimeout, kCancelled, kRedirect, kProtocol, kOther };
+  enum Cause { kConnect = 1, kTimeout, kCancelled, kRedirect, kProtocol, kOther, kSecurity };
   CInternetException(Cause cause, std::string message)
       : cause_(cause), message_(std::move(message)) {}
   Cause GetCause() const { return cause_; }
@@ -71,12 +86,31 @@ class CInternetSession {
   void SetCancelTest(CancelTest test);
   // Seconds without a received byte after which a body read fails (default 60).
   void SetStallTimeout(int seconds);
+  // A PEM file of CA certificates that TLS requests trust besides the system's store (empty:
+  // the store only). libcurl takes it in place of its bundle file and still looks in its CA
+  // folder, which holds the system's store. (WinInet: the file's certificates are checked
+  // against the chain that the server shows, in a certificate-verify step of the request.)
+  void SetCaFile(const std::string& path);
+  // Request headers ("Name: value") sent with every request of the session, each in place of a
+  // header of that name that the request added itself. False, and nothing set, when a line is
+  // no header: a name of token characters, a colon, and a value without control characters
+  // other than tab. (WinInet: HttpAddRequestHeaders with HTTP_ADDREQ_FLAG_REPLACE | _ADD.)
+  bool SetExtraHeaders(const std::vector<std::string>& lines);
+  // A Netscape-format cookie file: read now (a missing file is an empty one), its cookies sent
+  // with the requests they match, and the cookies that responses set kept with them; the file
+  // is written back by SaveCookies and Close. False when the path exists but cannot be read
+  // as a file. (WinInet: InternetSetCookie for each line, InternetGetCookie to write back.)
+  bool SetCookieFile(const std::string& path);
+  // Writes the session's cookies to its cookie file, if it has one. Thread-safe.
+  void SaveCookies();
 
   // A connection to server:port. Never contacts the server itself; connect failures surface in
   // SendRequest. Throws CInternetException for an empty server name. The caller owns it.
   CHttpConnection* GetHttpConnection(const char* server, uint16_t port);
 
-  void Close();  // releases the session's resources; no connection may be used afterwards
+  // Writes the cookie file back and releases the session's resources; no connection may be
+  // used afterwards.
+  void Close();
 
   // What connections read from their session.
   struct Settings {
@@ -86,6 +120,9 @@ class CInternetSession {
     int32_t connectRetries = 0;
     int stallTimeoutSeconds = 60;
     CancelTest cancel;
+    std::string caFile;
+    std::vector<std::pair<std::string, std::string>> extraHeaders;
+    std::shared_ptr<hvhttp::CookieJar> cookies;
   };
   const Settings& GetSettings() const { return settings_; }
 
@@ -100,8 +137,9 @@ class CHttpConnection {
   CHttpConnection& operator=(const CHttpConnection&) = delete;
 
   // Opens a request for the object name (a URL path; a leading "/" is optional) with the verb
-  // (only "GET" is used) and the version ("HTTP/1.0"). Nothing is sent yet. The caller owns it
-  // and deletes it (before the connection).
+  // (only "GET" is used) and the version ("HTTP/1.0"); with INTERNET_FLAG_SECURE among the
+  // flags it goes over TLS. Nothing is sent yet. The caller owns it and deletes it (before the
+  // connection).
   CHttpFile* OpenRequest(const char* verb, const char* object, const char* version, uint32_t flags);
 
   const std::string& GetServer() const;
@@ -133,6 +171,22 @@ class CHttpFile {
   // redirect is followed. (WinInet: open the request with INTERNET_FLAG_NO_AUTO_REDIRECT and
   // follow same-server Location headers in a loop.)
   void SetSameServerRedirectsOnly(bool sameServerOnly);
+
+  // Called before SendRequest with false: a TLS request (and any https redirect it follows)
+  // accepts whatever certificate the server shows: unknown issuer, expired, other host name.
+  // Default true. (WinInet: INTERNET_OPTION_SECURITY_FLAGS with SECURITY_FLAG_IGNORE_UNKNOWN_CA,
+  // _CERT_CN_INVALID, _CERT_DATE_INVALID and _REVOCATION.)
+  void SetCertificateChecks(bool on);
+
+  // Called before SendRequest with true: asks for a compressed body (gzip or deflate) and reads
+  // it decoded. The headers stay the server's: Content-Length, when sent, counts the encoded
+  // bytes. A response in an encoding that was not asked for (brotli, zstd) fails the request,
+  // as does a body that decodes to more than kMaxExpansion times the bytes received once past
+  // kExpansionAllowance decoded bytes (a decompression bomb): Read throws kProtocol.
+  // (WinInet: an Accept-Encoding header and INTERNET_OPTION_HTTP_DECODING.)
+  void SetAcceptEncoding(bool on);
+  static constexpr uint64_t kMaxExpansion = 100;
+  static constexpr uint64_t kExpansionAllowance = 1 << 20;
 
   // Sends the request and waits for the final response's headers. Throws CInternetException.
   void SendRequest();

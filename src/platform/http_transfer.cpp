@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/http_cookies.h"
 #include "platform/http_url.h"
 
 namespace hvhttp {
@@ -47,6 +48,15 @@ CInternetException::Cause CauseOf(CURLcode code) {
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
     case CURLE_BAD_CONTENT_ENCODING: return CInternetException::kProtocol;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CRL_BADFILE: return CInternetException::kSecurity;
     default: return CInternetException::kOther;
   }
 }
@@ -101,10 +111,11 @@ void Pool::Wait(milliseconds timeout) {
 // ---- Transfer: set-up ------------------------------------------------------------------------
 
 Transfer::Transfer(std::shared_ptr<Pool> pool, std::string verb, std::string object,
-                   std::string version)
+                   std::string version, bool secure)
     : pool_(std::move(pool)),
       verb_(std::move(verb)),
-      url_(BuildUrl(pool_->server(), pool_->port(), object)),
+      secure_(secure),
+      url_(BuildUrl(pool_->server(), pool_->port(), object, secure)),
       httpVersion_(version == "HTTP/1.1" ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0) {
   if (verb_.empty()) verb_ = "GET";
 }
@@ -145,6 +156,17 @@ curl_slist* Transfer::BuildHeaderList() const {
   };
   // The session's agent goes out on every request, even when empty: libcurl must neither
   // leave the header out nor put its own text in.
+  // The session's own headers win over the request's.
+  for (const auto& [name, value] : pool_->settings().extraHeaders) {
+    auto same = std::find_if(all.begin(), all.end(), [&, &n = name](const auto& header) {
+      return EqualsIgnoringCase(header.first, n);
+    });
+    if (same == all.end()) {
+      all.emplace_back(name, value);
+    } else {
+      same->second = value;
+    }
+  }
   if (!has("User-Agent")) all.emplace_back("User-Agent", pool_->settings().agent);
   if (!has("Connection")) all.emplace_back("Connection", "keep-alive");
   curl_slist* list = nullptr;
@@ -180,6 +202,8 @@ void Transfer::CreateHandle() {
   // every request, whatever a no_proxy variable says.
   SetOption(easy_, CURLOPT_PROXY, settings.proxy.c_str());
   SetOption(easy_, CURLOPT_NOPROXY, "");
+  if (!settings.caFile.empty()) SetOption(easy_, CURLOPT_CAINFO, settings.caFile.c_str());
+  if (settings.cookies) settings.cookies->Attach(easy_);
   if (settings.connectTimeoutMs > 0) {
     SetOption(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
   }
@@ -204,6 +228,10 @@ size_t Transfer::OnHeader(char* data, size_t size, size_t count, void* self) {
   transfer->anyByte_ = true;
   transfer->lastByte_ = Clock::now();
   try {
+    if (transfer->IsUnaskedEncoding(std::string_view(data, bytes))) {
+      transfer->unaskedEncoding_ = true;
+      return 0;  // fails the transfer before any body byte is decoded
+    }
     if (!transfer->head_.AddLine(std::string_view(data, bytes))) {
       transfer->headTooLarge_ = true;
       return 0;  // fails the transfer
@@ -227,6 +255,7 @@ size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self) {
   } catch (...) {
     return 0;
   }
+  transfer->decoded_ += bytes;
   transfer->anyByte_ = true;
   transfer->bodyStarted_ = true;
   transfer->lastByte_ = Clock::now();
@@ -245,6 +274,8 @@ void Transfer::OnDone(CURLcode result) {
 void Transfer::Start() {
   head_.Reset();
   headTooLarge_ = false;
+  unaskedEncoding_ = false;
+  decoded_ = 0;
   anyByte_ = false;
   bodyStarted_ = false;
   sent_ = false;
@@ -281,6 +312,12 @@ void Transfer::Send() {
   currentUrl_ = url_;
   SetOption(easy_, CURLOPT_URL, url_.c_str());
   SetOption(easy_, CURLOPT_FOLLOWLOCATION, sameServerOnly_ ? 0L : 1L);
+  // Only encodings whose expansion is bounded (gzip and deflate at most about 1:1032) are asked
+  // for; without the setting libcurl decodes nothing and the body is read as it came.
+  curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, acceptEncoding_ ? "gzip, deflate" : nullptr);
+  // Certificates are checked unless the request turned the checks off.
+  SetOption(easy_, CURLOPT_SSL_VERIFYPEER, verifyPeer_ ? 1L : 0L);
+  SetOption(easy_, CURLOPT_SSL_VERIFYHOST, verifyPeer_ ? 2L : 0L);
   int retriesLeft = std::max(0, pool_->settings().connectRetries);
   int redirectsLeft = kMaxRedirects;
   try {
@@ -319,6 +356,9 @@ void Transfer::Fail(CURLcode result) const {
   std::string message = url_ + ": ";
   if (headTooLarge_) {
     message += "response head too large";
+    cause = CInternetException::kProtocol;
+  } else if (unaskedEncoding_) {
+    message += "the body came in a content encoding that was not asked for";
     cause = CInternetException::kProtocol;
   } else if (result == CURLE_OUT_OF_MEMORY && !sent_ && !head_.complete()) {
     // libcurl's way of refusing a single header line beyond its limit.
@@ -385,7 +425,7 @@ std::optional<std::string> Transfer::SameServerTarget(const std::string& locatio
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  if (!EqualsIgnoringCase(part(CURLUPART_SCHEME, 0), "http") ||
+  if (!EqualsIgnoringCase(part(CURLUPART_SCHEME, 0), secure_ ? "https" : "http") ||
       !EqualsIgnoringCase(host, pool_->server()) ||
       part(CURLUPART_PORT, CURLU_DEFAULT_PORT) != std::to_string(pool_->port())) {
     return std::nullopt;
@@ -431,6 +471,43 @@ Transfer::WaitEnd Transfer::WaitUntil(const std::function<bool()>& ready) {
 
 // ---- Transfer: reading -----------------------------------------------------------------------
 
+bool Transfer::IsUnaskedEncoding(std::string_view line) const {
+  static constexpr std::string_view kName = "content-encoding:";
+  if (!acceptEncoding_ || line.size() < kName.size() ||
+      !EqualsIgnoringCase(std::string(line.substr(0, kName.size())), std::string(kName))) {
+    return false;
+  }
+  std::string_view rest = line.substr(kName.size());
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string token = TrimBlanks(std::string(rest.substr(0, comma)));
+    while (!token.empty() && (token.back() == '\r' || token.back() == '\n')) token.pop_back();
+    token = TrimBlanks(token);
+    if (!token.empty() && !EqualsIgnoringCase(token, "gzip") &&
+        !EqualsIgnoringCase(token, "x-gzip") && !EqualsIgnoringCase(token, "deflate") &&
+        !EqualsIgnoringCase(token, "identity")) {
+      return true;
+    }
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+void Transfer::CheckExpansion() const {
+  if (!acceptEncoding_ || decoded_ <= CHttpFile::kExpansionAllowance) return;
+  curl_off_t received = 0;  // body bytes as they came over the network, before decoding
+  curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
+  if (received >= 0 && decoded_ / CHttpFile::kMaxExpansion <= static_cast<uint64_t>(received)) {
+    return;
+  }
+  throw CInternetException(CInternetException::kProtocol,
+                           url_ + ": the compressed body decodes to more than " +
+                               std::to_string(CHttpFile::kMaxExpansion) + " times its size (" +
+                               std::to_string(received) + " bytes gave " +
+                               std::to_string(decoded_) + "): refused as a decompression bomb");
+}
+
 size_t Transfer::Limit() const {
   return std::max(4 * (lastBlock_ == 0 ? kDefaultBlock : lastBlock_), kMinWindow);
 }
@@ -464,6 +541,7 @@ int Transfer::Read(void* buffer, unsigned size) {
       cancelled_ = true;
     }
   }
+  CheckExpansion();
   size_t count = std::min<size_t>(size, Buffered());
   if (count == 0) {
     if (done_ && result_ != CURLE_OK) Fail(result_);
@@ -480,6 +558,7 @@ bool Transfer::ReadLine(std::string* line) {
   line->clear();
   bool any = false;
   for (;;) {
+    CheckExpansion();
     const char* begin = body_.data() + bodyStart_;
     const char* end = begin + Buffered();
     const char* feed = std::find(begin, end, '\n');

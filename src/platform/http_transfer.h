@@ -52,13 +52,16 @@ class Pool {
 
 class Transfer {
  public:
-  Transfer(std::shared_ptr<Pool> pool, std::string verb, std::string object, std::string version);
+  Transfer(std::shared_ptr<Pool> pool, std::string verb, std::string object, std::string version,
+           bool secure = false);
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
   void AddHeaders(const std::string& text, bool onlyIfNew);
   void SetSameServerRedirectsOnly(bool on) { sameServerOnly_ = on; }
+  void SetCertificateChecks(bool on) { verifyPeer_ = on; }
+  void SetAcceptEncoding(bool on) { acceptEncoding_ = on; }
   void Send();
   // The final response's head; empty until Send returned.
   const ResponseHead& head() const { return head_; }
@@ -90,12 +93,17 @@ class Transfer {
   // returns true when that lies on the same server; false leaves the redirect as the answer.
   // Throws kRedirect after too many.
   bool FollowSameServerRedirect(int* redirectsLeft);
-  // The absolute URL a Location leads to when it lies on the pool's server (http, same host
-  // name and port); nullopt otherwise.
+  // The absolute URL a Location leads to when it lies on the pool's server (the request's own
+  // scheme, the same host name and port); nullopt otherwise.
   std::optional<std::string> SameServerTarget(const std::string& location) const;
   bool CancelDue();
   [[noreturn]] void Fail(CURLcode result) const;
   void RequireSent() const;
+
+  // Throws kProtocol when the decoded body outgrew what its received bytes allow.
+  void CheckExpansion() const;
+  // A Content-Encoding header line that names an encoding other than those asked for.
+  bool IsUnaskedEncoding(std::string_view line) const;
 
   size_t Buffered() const { return body_.size() - bodyStart_; }
   void Consume(size_t count);
@@ -104,10 +112,13 @@ class Transfer {
 
   std::shared_ptr<Pool> pool_;
   std::string verb_;
+  bool secure_;
   std::string url_;
   long httpVersion_;
   std::vector<std::pair<std::string, std::string>> headers_;  // added by the caller, in order
   bool sameServerOnly_ = false;
+  bool verifyPeer_ = true;
+  bool acceptEncoding_ = false;
   std::string currentUrl_;  // the URL being asked: url_, or where same-server redirects led
 
   CURL* easy_ = nullptr;
@@ -118,6 +129,8 @@ class Transfer {
   // State of the current attempt.
   ResponseHead head_;
   bool headTooLarge_ = false;
+  bool unaskedEncoding_ = false;
+  uint64_t decoded_ = 0;      // body bytes handed over by libcurl (decoded when encoded)
   bool anyByte_ = false;      // a response byte arrived (no connect retry after that)
   bool bodyStarted_ = false;  // the final body began: the head is final
   bool sent_ = false;         // Send returned: head_ is the final head

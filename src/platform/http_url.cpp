@@ -38,8 +38,8 @@ std::string EncodeObject(std::string_view object) {
   return out;
 }
 
-std::string BuildUrl(std::string_view server, uint16_t port, std::string_view object) {
-  std::string url = "http://";
+std::string BuildUrl(std::string_view server, uint16_t port, std::string_view object, bool secure) {
+  std::string url = secure ? "https://" : "http://";
   bool ipv6 =
       !server.empty() && server.find(':') != std::string_view::npos && server.front() != '[';
   if (ipv6) url += '[';

@@ -12,9 +12,10 @@ namespace hvhttp {
 // "<>\^`{|}); every other byte, "%" included, is kept so that the object goes out as given.
 std::string EncodeObject(std::string_view object);
 
-// "http://" + server + ":" + port + "/" + object; a leading "/" of the object is not doubled,
-// and an IPv6 literal server gets its brackets.
-std::string BuildUrl(std::string_view server, uint16_t port, std::string_view object);
+// "http://" (secure: "https://") + server + ":" + port + "/" + object; a leading "/" of the
+// object is not doubled, and an IPv6 literal server gets its brackets.
+std::string BuildUrl(std::string_view server, uint16_t port, std::string_view object,
+                     bool secure = false);
 
 }  // namespace hvhttp
 

@@ -56,6 +56,11 @@ class CAPABILITY("mutex") KtWdlSite {
   // The server as links name it: "host", or "host:port" when the start URL named a port other
   // than its scheme's default.
   const std::string& GetServerAddress() const { return m_ServerAddress; }
+  // True when the site is fetched over TLS: an https start URL with HVR_OPT_HTTPS. Without the
+  // bit an https start URL is asked over plain HTTP, as any other.
+  bool IsSecure() const { return m_StartScheme == "https" && HasOption(HVR_OPT_HTTPS) == 1; }
+  // The scheme of the site's own absolute links: "https" for a secure site, else "http".
+  const char* GetLinkScheme() const { return IsSecure() ? "https" : "http"; }
   CHttpConnection* GetConnection() const { return m_Connection; }
 
   // Start URL and folders.
@@ -129,6 +134,7 @@ class CAPABILITY("mutex") KtWdlSite {
   std::string m_Server;
   uint16_t m_Port = 0;
   std::string m_ServerAddress;
+  std::string m_StartScheme;  // of the start URL, lower case
   CHttpConnection* m_Connection = nullptr;
   std::string m_Name;
   std::string m_StartPath;

@@ -61,6 +61,7 @@ int KtWdlSite::SetUrl(const char* url) {
   if (cracked.server.empty() || !IsFolderName(cracked.server)) return -1;
   m_Server = cracked.server;
   m_Port = cracked.port;
+  m_StartScheme = cracked.scheme;
   bool defaultPort =
       (cracked.scheme == "http" && m_Port == 80) || (cracked.scheme == "https" && m_Port == 443);
   m_ServerAddress = m_Server;

@@ -52,8 +52,25 @@ bool NginxServer::Available() {
   return access(kNginx, X_OK) == 0;
 }
 
-NginxServer::NginxServer(const std::string& root) {
+NginxServer::NginxServer(const std::string& root, const NginxOptions& options)
+    : tls_(!options.certFile.empty() && !options.keyFile.empty()) {
   if (!Available()) throw std::runtime_error("nginx is not installed (scripts/setup)");
+  std::string extra;
+  if (tls_) {
+    extra += "    ssl_certificate " + options.certFile + ";\n";
+    extra += "    ssl_certificate_key " + options.keyFile + ";\n";
+  }
+  if (options.gzip) {
+    extra +=
+        "    gzip on;\n    gzip_http_version 1.0;\n    gzip_min_length 1;\n"
+        "    gzip_types text/css application/javascript text/plain;\n"
+        // A server's own access_log replaces the inherited one: both are named here.
+        "    access_log " +
+        (dir_ / "access.log") +
+        " plain;\n"
+        "    access_log " +
+        (dir_ / "gzip.log") + " gzipped;\n";
+  }
   for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
     port_ = FreePort();
     std::string conf = dir_ / "nginx.conf";
@@ -66,6 +83,7 @@ NginxServer::NginxServer(const std::string& root) {
         << "http {\n"
         << "  include /etc/nginx/mime.types;\n  default_type application/octet-stream;\n"
         << "  log_format plain '$request $status';\n"
+        << "  log_format gzipped '$uri $gzip_ratio';\n"
         << "  access_log " << (dir_ / "access.log") << " plain;\n"
         << "  client_body_temp_path " << (dir_ / "body") << ";\n"
         << "  proxy_temp_path " << (dir_ / "proxy") << ";\n"
@@ -73,8 +91,8 @@ NginxServer::NginxServer(const std::string& root) {
         << "  uwsgi_temp_path " << (dir_ / "uwsgi") << ";\n"
         << "  scgi_temp_path " << (dir_ / "scgi") << ";\n"
         << "  keepalive_timeout 30;\n  keepalive_requests 100000;\n"
-        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n"
-        << "    root " << root << ";\n    autoindex off;\n  }\n}\n";
+        << "  server {\n    listen 127.0.0.1:" << port_ << (tls_ ? " ssl" : "") << ";\n"
+        << extra << "    root " << root << ";\n    autoindex off;\n  }\n}\n";
     out.close();
     std::string prefix = dir_.path();
     const char* argv[] = {kNginx, "-p", prefix.c_str(), "-c", conf.c_str(), nullptr};
@@ -113,9 +131,13 @@ void NginxServer::Stop() {
 }
 
 std::string NginxServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 std::string NginxServer::accessLog() const {
   return ReadFileText(dir_ / "access.log");
+}
+
+std::string NginxServer::gzipLog() const {
+  return ReadFileText(dir_ / "gzip.log");
 }

@@ -9,19 +9,30 @@
 
 #include "support/temp_dir.h"
 
+struct NginxOptions {
+  // Both set: the server speaks https only, with this certificate and key.
+  std::string certFile;
+  std::string keyFile;
+  // Compresses pages, style sheets and scripts for clients that accept gzip (HTTP/1.0 too).
+  bool gzip = false;
+};
+
 class NginxServer {
  public:
   // Starts serving root (keep-alive on, an access log). Throws std::runtime_error when nginx
   // is missing or does not come up.
-  explicit NginxServer(const std::string& root);
+  explicit NginxServer(const std::string& root, const NginxOptions& options = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
 
   int port() const { return port_; }
+  // "http://127.0.0.1:PORT" + path, or "https://..." for a TLS server.
   std::string url(const std::string& path) const;
   // The access log's lines so far ("METHOD target status").
   std::string accessLog() const;
+  // With gzip: one line per request, "URI RATIO", the ratio "-" when the body went uncompressed.
+  std::string gzipLog() const;
 
   static bool Available();
 
@@ -30,6 +41,7 @@ class NginxServer {
   TempDir dir_;
   int port_ = 0;
   pid_t pid_ = -1;
+  bool tls_ = false;
 };
 
 #endif  // HARVO_TESTS_SUPPORT_NGINX_SERVER_H

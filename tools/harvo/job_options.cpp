@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 
@@ -34,6 +35,27 @@ const CLI::Validator kLogPath(
       return {};
     },
     "", "log path");
+
+// What the library takes as a request header: a name of token characters, a colon, a value
+// without control characters other than tab.
+const CLI::Validator kHeader(
+    [](std::string& value) -> std::string {
+      static const std::string kToken = "!#$%&'*+-.^_`|~";
+      size_t colon = value.find(':');
+      bool ok = colon != std::string::npos && colon > 0;
+      for (size_t i = 0; ok && i < colon; ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        ok = std::isalnum(c) != 0 || kToken.find(static_cast<char>(c)) != std::string::npos;
+      }
+      for (size_t i = ok ? colon + 1 : value.size(); i < value.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        ok = ok && !((c < 0x20 && c != '\t') || c == 0x7F);
+      }
+      if (ok) return {};
+      return "\"" + EscapeForTerminal(value) +
+             "\" is not a header such as \"Referer: http://host/\"";
+    },
+    "", "header");
 
 }  // namespace
 
@@ -120,6 +142,29 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
                    "Further connect attempts after a failed one")
       ->type_name("N")
       ->check(CLI::Range(0, INT32_MAX));
+  command
+      ->add_option("--ca-file", options->caFile,
+                   "Also trust the CA certificates of this PEM file for https")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile);
+  command->add_flag("--insecure", options->insecure,
+                    "Do not check https certificates (issuer, dates, host name)");
+  command->add_flag("!--no-https", options->https,
+                    "Ask https:// URLs over plain HTTP, as the library does by default");
+  command->add_flag("!--no-compression", options->compression,
+                    "Do not ask for gzip/deflate bodies (files are then received as sent)");
+  command
+      ->add_option("--cookies", options->cookieFile,
+                   "Netscape-format cookie file: its cookies are sent, and the cookies the site "
+                   "sets are written back to it (made when missing)")
+      ->type_name("FILE");
+  command
+      ->add_option("--header", options->headers,
+                   "Send this request header with every request (repeatable); it replaces the "
+                   "header of that name harvo would send")
+      ->type_name("\"NAME: VALUE\"")
+      ->allow_extra_args(false)
+      ->check(kHeader);
   command->add_option("--log", options->logFile, "Write the job's log to FILE")
       ->type_name("FILE")
       ->check(kLogPath);
@@ -147,6 +192,9 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
   if (options.cgiOnly) bits |= HVR_OPT_CGI;
   if (options.javaOnly) bits |= HVR_OPT_JAVA;
   if (options.checkOnly) bits |= HVR_OPT_CHECK_ONLY;
+  if (options.https) bits |= HVR_OPT_HTTPS;
+  if (options.insecure) bits |= HVR_OPT_INSECURE;
+  if (options.compression) bits |= HVR_OPT_COMPRESSION;
   job->Options = bits;
   job->BufferSize = options.bufferSize;
   job->Interval = options.interval;
@@ -157,6 +205,9 @@ void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open) {
   open->Proxy = options.proxy;
   open->ConnectTimeout = options.connectTimeout;
   open->ConnectRetries = options.connectRetries;
+  open->CaFile = options.caFile;
+  open->CookieFile = options.cookieFile;
+  open->Headers = options.headers;
 }
 
 void StartJobLog(HvrJobInfo* job, const std::string& path) {
@@ -170,8 +221,19 @@ void StartJobLog(HvrJobInfo* job, const std::string& path) {
 bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   HvrOpenInfo open;
   FillOpenInfo(options, &open);
+  if (options.insecure && options.https) {
+    std::fprintf(stderr,
+                 "harvo: warning: --insecure: https certificates are not checked; anyone on "
+                 "the way can read and change what is copied\n");
+  }
   if (HvrOpen(handle->address(), &open) == 0) return true;
   std::fprintf(stderr, "harvo: cannot open an internet session: %s (%s)\n",
                ErrorHex(open.Error).c_str(), ErrorMeaning(open.Error));
+  if (!options.cookieFile.empty()) {
+    std::fprintf(stderr,
+                 "harvo: the cookie file %s must be readable and in Netscape format (it is "
+                 "written back, so nothing else is taken)\n",
+                 EscapeForTerminal(options.cookieFile).c_str());
+  }
   return false;
 }

@@ -33,6 +33,14 @@ struct JobOptions {
   std::string proxy;
   int32_t connectTimeout = 0;
   int32_t connectRetries = 0;
+  std::string caFile;
+  std::string cookieFile;
+  std::vector<std::string> headers;
+
+  // Extensions, on unless turned off.
+  bool https = true;
+  bool insecure = false;
+  bool compression = true;
 
   std::string logFile;
   bool quiet = false;
