@@ -74,7 +74,10 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
   // directory is "/", which the registry does not keep in its paths.
   std::string key = m_Fetcher->GetUrlDirectory() + m_Fetcher->GetFileName();
   if (!key.empty() && key.front() == '/') key.erase(0, 1);
-  if (m_Site->IsRestored(key.c_str()) == 1) return kDone;
+  if (m_Site->IsRestored(key.c_str()) == 1) {
+    m_Site->LogCaseTwin(key.c_str());
+    return kDone;
+  }
   m_Site->AddUrl(key.c_str(), nullptr, depth);
   if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return kDone;
 
@@ -118,6 +121,8 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
       if (m_Session->IsStopRequested() == 1) break;
       const std::string entry = frame.links[frame.next++];
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
+        // Names are one file whatever their letter case; say so where the disk would differ.
+        m_Site->LogCaseTwin(entry.c_str());
         continue;
       }
       // Below the start page, the earlier copy is the one already lying in the save folder.
