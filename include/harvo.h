@@ -42,6 +42,18 @@
 //    paths with ".." components. The log writes control characters as \xNN (a leading tab is
 //    the line's own), one event per line. A DirectoryIndex line names its first name, up to the
 //    first blank or line end. An earlier copy is looked up by its exact name.
+//  * No symbolic link below the site folder (save root + server name) is followed while folders
+//    and files are made: a file whose folder in the copy is a link fails with that reason. The
+//    save root and the server's folder may themselves be links.
+//  * A stop never replaces an earlier file with the part that arrived; the stopped file then does
+//    not count as saved. A part kept where no file was is stamped with the server's time plus
+//    half a second, which makes the next update run receive it again.
+//  * Files are written as ".NAME.hvtmp-XXXXXX" beside their place and renamed when complete. A
+//    host that must end the process at once calls std::quick_exit: the temporary files being
+//    written are then removed. A job (not a check-only one) removes the temporary files older
+//    than a minute that it finds in its site folder.
+//  * URL paths that differ only in letter case are one file to the walk: the first spelling is
+//    copied, each other one is logged as "\tSameAs(path):copied path" and not received.
 //  * Bookmark readers: a Favorites shortcut file named only ".url" counts as hidden and is
 //    skipped.
 #ifndef HARVO_H

@@ -24,6 +24,7 @@ constexpr int kPauseSlice = 50;
 // Results of the receive steps besides 0.
 constexpr int kTransportFailure = -2;
 constexpr int kWriteFailure = -1;
+constexpr int kStoppedEarly = 1;  // a stop came before the end of the body
 
 unsigned UsableBlockSize(int requested) {
   if (requested <= 0) return kDefaultBlock;
@@ -42,7 +43,9 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   if (m_Request == nullptr) return -1;
   const std::string objectName = m_UrlDirectory + m_FileName;
   hvfs::OutputFile out;
-  if (!out.Open(m_SaveDirectory + m_FileName)) {
+  // No symbolic link below the site folder is followed on the way to the file.
+  const std::string siteFolder = m_Site->GetSaveFolder();
+  if (!out.Open(m_SaveDirectory + m_FileName, &siteFolder)) {
     m_Site->NoteReason(out.ErrorText());
     CloseRequest();
     return -1;
@@ -66,8 +69,17 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   if (result == kTransportFailure) {
     m_Site->ReportUrlError(objectName.c_str(), HVR_ERR_HTTP_OTHER, m_TransportError);
   }
+  const bool stopped = result == kStoppedEarly;
+  // A stopped download leaves an earlier file as it was, like a failed one: what arrived is only
+  // a part. Without an earlier file the part is kept, stamped and marked as cut short, so that an
+  // update run takes it for changed.
+  if (stopped && out.TargetExists()) {
+    out.Abort();
+    CloseRequest();
+    return 1;
+  }
   // A failed download leaves the earlier copy of the file as it was.
-  if (result != 0 || !out.Commit(true, m_LastModified)) {
+  if ((result != 0 && !stopped) || !out.Commit(true, m_LastModified, stopped)) {
     if (result != kTransportFailure) m_Site->NoteReason(out.ErrorText());
     out.Abort();
     CloseRequest();
@@ -82,14 +94,14 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
 
 int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
-  if (IsStopping()) return 0;
+  if (IsStopping()) return kStoppedEarly;
   try {
     while (true) {
       int count = m_Request->Read(m_ReceiveBuffer.data(), block);
-      if (count <= 0) break;
+      if (count <= 0) return EndOfBody();
       AddReceived(&m_Received, count);
       if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
-      if (IsStopping()) break;
+      if (IsStopping()) return kStoppedEarly;
     }
   } catch (const CInternetException& e) {
     m_TransportError = e.what();
@@ -103,7 +115,7 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
   hvfs::OutputFile* copy = raw ? nullptr : out;
   m_RawOut = raw ? out : nullptr;
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
-  if (IsStopping()) return 0;
+  if (IsStopping()) return kStoppedEarly;
   while (true) {
     int count = 0;
     try {
@@ -116,13 +128,14 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
     // At the end of the body the conversion gives up what it still holds: a unit that the end
     // cut.
     const bool end = count <= 0;
+    if (end && EndOfBody() == kStoppedEarly) return kStoppedEarly;
     if (!end) AddReceived(&m_Received, count);
     std::string_view text =
         end ? FinishConversion()
             : ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
     int scanned = ScanBlock(text, copy, links, depth);
     if (scanned == -1) return kWriteFailure;
-    if (scanned == 1) return 0;
+    if (scanned == 1) return kStoppedEarly;
     if (end) break;
   }
   return ScanEnd(copy, links, depth) == 0 ? 0 : kWriteFailure;
@@ -226,6 +239,15 @@ bool KtWdlFetcher::EndRawBlock(std::string_view text, bool all) {
     m_RawHeld.append(text.substr(from));
   }
   return true;
+}
+
+int KtWdlFetcher::EndOfBody() const {
+  if (!IsStopping()) return 0;
+  // A stop cuts a read short and makes it look like the end of the body: only a body that came
+  // to its announced length is known to be whole.
+  const int32_t announced = m_ContentLength.load(std::memory_order_relaxed);
+  const bool whole = announced > 0 && m_Received.load(std::memory_order_relaxed) >= announced;
+  return whole ? 0 : kStoppedEarly;
 }
 
 bool KtWdlFetcher::IsConverted() const {

@@ -151,7 +151,13 @@ int KtWdlFetcher::RequestFileLocked(const char* siteName, const char* urlPath,
     m_Site->ReportUrlError(urlPath, HVR_ERR_SETTING, "the earlier copy cannot be read");
     result = -1;
   }
-  if (!m_SaveDirectory.empty()) CreateFolders(m_SaveDirectory);
+  if (!m_SaveDirectory.empty()) {
+    // The site folder is reached as the save root leads to it; below it no symbolic link is
+    // followed (the file's own Open reports such a folder as the reason of its failure).
+    const std::string siteFolder = m_Site->GetSaveFolder();
+    if (!siteFolder.empty()) CreateFolders(siteFolder);
+    hvfs::CreateFoldersBeneath(siteFolder, m_SaveDirectory);
+  }
   return result;
 }
 
@@ -310,6 +316,7 @@ int KtWdlFetcher::CheckLocalCopy(const char* directory) {
   if (!hvfs::GetFileInfo(path, &info)) return 0;
   if (!hvfs::CanOpenForReading(path)) return -1;
   m_HasLocalCopy = true;
+  m_LocalPartial = info.partial;
   m_LocalSize = info.size;
   m_LocalTime = info.time;
   if (m_LocalTime != m_LastModified) m_Site->SetJobUpdated();
@@ -317,7 +324,8 @@ int KtWdlFetcher::CheckLocalCopy(const char* directory) {
 }
 
 int KtWdlFetcher::IsChanged() const {
-  if (!m_HasLocalCopy) return 1;
+  // A file that a stop cut short is never current, whatever its size and stamp say.
+  if (!m_HasLocalCopy || m_LocalPartial) return 1;
   // An encoded body's size is known only once decoded: its time alone decides.
   if (!m_Encoded && m_ContentLength.load(std::memory_order_relaxed) != m_LocalSize) return 1;
   return m_LastModified != m_LocalTime ? 1 : 0;

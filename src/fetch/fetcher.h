@@ -98,6 +98,8 @@ class KtWdlFetcher {
   // relabelled charset in place of the token's text, which ends at tokenEnd. False on failure.
   bool WriteToken(hvfs::OutputFile* out, uint64_t tokenEnd);
   bool IsStopping() const;
+  // What a read that gave no bytes means: 0 the end of the body, or (1) a stop cut it short.
+  int EndOfBody() const;
   // Converts a received block into the page's text code; returns the block to use.
   std::string_view ConvertBlock(const unsigned char* data, unsigned size);
   // At the end of the body: the text of a unit that the end cut, held back by the conversion.
@@ -155,6 +157,7 @@ class KtWdlFetcher {
   std::string m_ShownFileName GUARDED_BY(m_Site);
   std::string m_ShownUrlDirectory GUARDED_BY(m_Site);
   bool m_HasLocalCopy = false;
+  bool m_LocalPartial = false;   // the earlier copy was cut short by a stop
   std::string m_TransportError;  // the words of a transport failure while receiving
   std::string m_IndexError;      // the words of the transport failure that ended an index look-up
   int64_t m_LocalSize = 0;

@@ -4,12 +4,16 @@
 #include "harvo.h"
 #include "job/job.h"
 #include "job/session.h"
+#include "platform/fs.h"
 #include "platform/thread.h"
 #include "site/site.h"
 #include "util/fileutil.h"
 
 namespace {
 constexpr int kPollMs = 100;
+// A temporary file this old in the site folder was left by a run that ended at once; a younger
+// one may belong to a run going on beside this one, whose writes keep it young.
+constexpr int64_t kStaleTemporaryAge = 60;
 }  // namespace
 
 // One level of the walk: a received page and the position in its list of links.
@@ -34,6 +38,12 @@ int KtWdlThread::Run() {
   std::string save = PageFolder(m_Site->GetSaveFolder(), start);
   std::string compareRoot = m_Site->GetCompareFolder();
   std::string compare = compareRoot.empty() ? std::string() : PageFolder(compareRoot, start);
+  // A check-only run writes nothing, and removes nothing either.
+  const std::string siteFolder = m_Site->GetSaveFolder();
+  if (!siteFolder.empty() && !m_Site->HasOption(HVR_OPT_CHECK_ONLY)) {
+    hvfs::RemoveStaleTemporaryFiles(siteFolder, kStaleTemporaryAge,
+                                    [this] { return m_Session->IsStopRequested() == 1; });
+  }
   if (Crawl(name, start, save, compare, 0) == kFailed) {
     m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
   }
@@ -67,7 +77,10 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
   // directory is "/", which the registry does not keep in its paths.
   std::string key = m_Fetcher->GetUrlDirectory() + m_Fetcher->GetFileName();
   if (!key.empty() && key.front() == '/') key.erase(0, 1);
-  if (m_Site->IsRestored(key.c_str()) == 1) return kDone;
+  if (m_Site->IsRestored(key.c_str()) == 1) {
+    m_Site->LogCaseTwin(key.c_str());
+    return kDone;
+  }
   m_Site->AddUrl(key.c_str(), nullptr, depth);
   if (m_Site->HasOption(HVR_OPT_CHECK_ONLY)) return kDone;
 
@@ -111,6 +124,8 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
       if (m_Session->IsStopRequested() == 1) break;
       const std::string entry = frame.links[frame.next++];
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
+        // Names are one file whatever their letter case; say so where the disk would differ.
+        m_Site->LogCaseTwin(entry.c_str());
         continue;
       }
       // Below the start page, the earlier copy is the one already lying in the save folder.

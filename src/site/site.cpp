@@ -284,6 +284,26 @@ int KtWdlSite::IsFailed(const char* path) const {
   return item != nullptr ? item->IsFailed() : 0;
 }
 
+int KtWdlSite::LogCaseTwin(const char* path) const {
+  if (path == nullptr || !IsLogging()) return 0;
+  std::string p(path);
+  const KtWdlUrlItem* item = FindNoCase(p);
+  if (item == nullptr && (p.empty() || cp932::EndsWithChar(p, '/'))) {
+    // A folder stands for its index file, as in IsRestored.
+    for (const char* index : {"index.html", "index.htm"}) {
+      item = FindNoCase(std::string(path) + index);
+      if (item != nullptr) {
+        p += index;
+        break;
+      }
+    }
+  }
+  if (item == nullptr || item->GetPath() == p) return 0;
+  if (item->IsRestored() == 0 && item->IsFailed() == 0) return 0;
+  Logf("\tSameAs(%s):%s", p.c_str(), item->GetPath().c_str());
+  return 1;
+}
+
 int KtWdlSite::ClearUrls() {
   m_ExactIndex.clear();
   m_FoldedIndex.clear();

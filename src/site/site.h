@@ -94,6 +94,10 @@ class CAPABILITY("mutex") KtWdlSite {
   int IsListed(const char* path) const;
   int IsRestored(const char* path) const;
   int IsFailed(const char* path) const;
+  // When IsRestored or IsFailed answers for path with a listed path that differs from it only in
+  // letter case ("page.html" for "Page.html"), logs "\tSameAs(path):listed path": on a file
+  // system that tells case apart, path is a file of its own that is not copied. Returns 1 then.
+  int LogCaseTwin(const char* path) const;
   int ClearUrls();
   size_t GetUrlCount() const { return m_Urls.size(); }
   int GetRestoredCount() const { return m_RestoredCount.load(std::memory_order_relaxed); }

@@ -39,6 +39,23 @@ TEST(EscapeForTerminal, WritesEveryControlAsHexAndKeepsText) {
   EXPECT_EQ(EscapeForTerminal("\xb1\xb2"), "\xb1\xb2");
 }
 
+TEST(EscapeForTerminal, WritesBidiControlsAsHexSoServerTextCannotReorderALine) {
+  // U+202E (right-to-left override) would show "page<RLO>lmth.exe" as "pageexe.html".
+  EXPECT_EQ(EscapeForTerminal("page\u202Elmth.exe"), "page\\xE2\\x80\\xAElmth.exe");
+  for (const char* control :
+       {"\u202A", "\u202B", "\u202C", "\u202D", "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"}) {
+    std::string escaped = EscapeForTerminal(std::string("a") + control + "b");
+    EXPECT_EQ(escaped.size(), 2u + 12u) << escaped;
+    EXPECT_EQ(escaped.find('\xE2'), std::string::npos) << escaped;
+  }
+  // The code points just outside both ranges pass.
+  for (const char* text : {"\u2029", "\u202F", "\u2065", "\u206A"}) {
+    EXPECT_EQ(EscapeForTerminal(text), text);
+  }
+  // JSON keeps them as escapes of the same characters.
+  EXPECT_EQ(JsonQuote("a\u2067b\u202Ac"), "\"a\\u2067b\\u202ac\"");
+}
+
 TEST(JsonQuote, GivesValidJsonForAnyBytes) {
   EXPECT_EQ(JsonQuote("News/Daily"), "\"News/Daily\"");
   EXPECT_EQ(JsonQuote("say \"hi\" \\ bye"), "\"say \\\"hi\\\" \\\\ bye\"");

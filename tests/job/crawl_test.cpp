@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -98,6 +99,39 @@ TEST_F(CrawlTest, RootFolderLink_DoesNotReceiveTheRootIndexTwice) {
   EXPECT_EQ(server_.requestCount("/start.html"), 2u);
   EXPECT_EQ(outcome.restored, 1);
   EXPECT_EQ(Saved("start.html"), "<a href=\"./start.html\">home</a><a href=\"/\">top</a>");
+}
+
+TEST_F(CrawlTest, CaseTwins_AreCopiedOnceAndTheSkippedSpellingIsLogged) {
+  server_.Set("/index.html",
+              R::Ok("<a href=Page.html>1</a><a href=page.html>2</a><a href=PAGE.HTML>3</a>"
+                    "<a href=Dir/>4</a><a href=dir/>5</a><a href=gone.gif>6</a>"
+                    "<a href=GONE.gif>7</a>")
+                  .LastModified(kModified));
+  server_.Set("/Page.html", R::Ok("upper").LastModified(kModified));
+  server_.Set("/page.html", R::Ok("lower").LastModified(kModified));
+  server_.Set("/Dir/index.html", R::Ok("upper folder").LastModified(kModified));
+  server_.Set("/dir/index.html", R::Ok("lower folder").LastModified(kModified));
+  HvrJobInfo job = Job("/index.html");
+  const std::string log = dir_ / "job.log";
+  auto outcome = handle_.Run(&job, log, &server_);
+  // The first spelling is copied; the others are taken for the same file and not asked for.
+  EXPECT_EQ(outcome.restored, 3);
+  EXPECT_EQ(Saved("Page.html"), "upper");
+  EXPECT_EQ(Saved("Dir/index.html"), "upper folder");
+  EXPECT_EQ(server_.requestCount("/page.html") + server_.requestCount("/PAGE.HTML"), 0u);
+  // A folder is asked for before its index file is known; that file is then not received.
+  EXPECT_FALSE(Exists("dir/index.html"));
+  EXPECT_FALSE(Exists("page.html"));
+  // Each skipped spelling has its own line, naming the copied one; a failed one too.
+  auto lines = ReadLogBody(log);
+  for (const char* line :
+       {"\tSameAs(page.html):Page.html", "\tSameAs(PAGE.HTML):Page.html",
+        "\tSameAs(dir/index.html):Dir/index.html", "\tSameAs(GONE.gif):gone.gif"}) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+  }
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("\tSameAs("); }),
+            4);
 }
 
 // The href values of a saved page, in page order.

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <utility>
 
 StopWatcher::StopWatcher() {
@@ -89,7 +91,8 @@ void StopWatcher::Watch() {
         static const char kMessage[] = "\nharvo: stopped at once by a second signal\n";
         ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
         (void)ignored;
-        _exit(128 + received);
+        // quick_exit, unlike _exit, lets the library remove the files it was writing.
+        std::quick_exit(128 + received);
       }
       continue;
     }

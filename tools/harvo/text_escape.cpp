@@ -22,6 +22,12 @@ bool IsControl(uint32_t code) {
   return code < 0x20 || (code >= 0x7F && code <= 0x9F);
 }
 
+// The embeddings, overrides and isolates of bidirectional text: invisible, they make a terminal
+// show the rest of a line in another order ("page<U+202E>lmth.exe" reads as "pageexe.html").
+bool IsBidiControl(uint32_t code) {
+  return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
 // Wide (two-column) ranges of the East Asian Width property that matter for titles and paths:
 // Hangul Jamo, CJK symbols to Yi, Hangul syllables, CJK compatibility, fullwidth forms, and the
 // supplementary ideographic planes.
@@ -77,8 +83,13 @@ std::string EscapeForTerminal(std::string_view text) {
   while (i < text.size()) {
     size_t len = Utf8SequenceLength(text.substr(i));
     unsigned char first = static_cast<unsigned char>(text[i]);
-    bool control =
-        len == 0 ? (first >= 0x80 && first <= 0x9F) : IsControl(DecodeUtf8(text.substr(i), len));
+    bool control = false;
+    if (len == 0) {
+      control = first >= 0x80 && first <= 0x9F;
+    } else {
+      const uint32_t code = DecodeUtf8(text.substr(i), len);
+      control = IsControl(code) || IsBidiControl(code);
+    }
     size_t take = len == 0 ? 1 : len;
     if (control) {
       for (size_t k = 0; k < take; ++k) {
@@ -113,7 +124,7 @@ std::string JsonQuote(std::string_view text) {
       out += "\\r";
     } else if (code == '\t') {
       out += "\\t";
-    } else if (IsControl(code)) {
+    } else if (IsControl(code) || IsBidiControl(code)) {
       AppendHex(out, "\\u%04x", code);
     } else {
       out.append(text.substr(i, len));
