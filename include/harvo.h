@@ -9,10 +9,11 @@
 //    a reason, where there is one, into the record's Error (codes below). Missing handle or
 //    record: 1 without a code. Bookmark readers always return 0. Progress queries return values.
 //  * Threads. Call the exports of one handle from one thread at a time. Each job runs on its own
-//    idle-priority worker thread. A job's result fields (Error, Updated, LastModified,
-//    FailedFiles) are reliable once the job has ended. One exception to the one-thread rule:
-//    HvrStop and HvrMultiStop may be called from a second thread (a signal watcher, say) while
-//    the first polls progress, as long as neither thread starts or ends jobs meanwhile.
+//    worker thread, at idle priority unless HVR_OPT_NORMAL_PRIORITY is set. A job's result
+//    fields (Error, Updated, LastModified, FailedFiles) are reliable once the job has ended.
+//    One exception to the one-thread rule: HvrStop and HvrMultiStop may be called from a second
+//    thread (a signal watcher, say) while the first polls progress, as long as neither thread
+//    starts or ends jobs meanwhile.
 //  * Stop. HvrStop and HvrMultiStop set a stop request on the handle that is never withdrawn:
 //    jobs started on that handle afterwards request their start page only. Open a new handle to
 //    crawl again.
@@ -56,6 +57,27 @@
 //    copied, each other one is logged as "\tSameAs(path):copied path" and not received.
 //  * Bookmark readers: a Favorites shortcut file named only ".url" counts as hidden and is
 //    skipped.
+//
+// The extensions below in more words:
+//  * HVR_OPT_WALK_UNCHANGED (with HVR_OPT_UPDATE_ONLY or HVR_OPT_UPDATE_NONHTML). Without it an
+//    update receives only what changed, and a page that is not received has no links: nothing
+//    below an unchanged page is looked at, so an unchanged start page ends the job. With it the
+//    links of an unchanged HTML page are read from its earlier copy (the file the comparison
+//    found, read in blocks; a copy that cannot be read is replaced by the page itself) and
+//    walked as the page's would be; the log shows such a page as "Unchanged(PATH), DEPTH". The
+//    copy's rewritten links lead from the page's folder to the same server paths, folder links
+//    straight to their index files. The comparison then takes like with like: a page saved with
+//    its links rewritten or its text converted (every page unless both HVR_OPT_RAW_HTML and
+//    HVR_OPT_KEEP_CODE are set) has a size of its own, so it counts as changed when its time
+//    differs from the server's Last-Modified, or when the copy is empty and the server's length
+//    is not; every other file also when its size differs from the server's Content-Length.
+//    (With HVR_OPT_UPDATE_NONHTML every page is received anyway.)
+//  * HVR_OPT_INDEX_ONCE: the index file of each server folder (.htaccess, then the probes) is
+//    asked for once per job and remembered for every later link to the folder and for the walk
+//    into it. A look-up that failed in transport is asked again at the next link. Without it
+//    every directory link and every walk into a folder asks again, up to three requests each.
+//  * HVR_OPT_NORMAL_PRIORITY: the job's worker thread (and a multi-site run's thread, when its
+//    jobs have the bit) runs at normal priority instead of idle priority.
 #ifndef HARVO_H
 #define HARVO_H
 

@@ -108,7 +108,11 @@ int KtWdlManager::StartMulti(HvrLinkArray* links) {
   if (!failed) {
     auto thread = std::make_unique<KtWdlMultiThread>(m_Session.get(), created, m_MultiThread);
     auto life = thread->GetLife();
-    if (thread->CreateThread(true)) {
+    // The run's thread only starts jobs and waits; it keeps its jobs' priority, so that a run at
+    // normal priority is not held up between two sites by a busy machine.
+    const bool idle =
+        created.empty() || created.front()->Site->HasOption(HVR_OPT_NORMAL_PRIORITY) == 0;
+    if (thread->CreateThread(idle)) {
       (void)thread.release();  // deletes itself when its thread ends
       m_MultiThread = life;
       return 0;

@@ -61,6 +61,10 @@ bool IsEncoded(const CHttpFile& request) {
   return !cp932::EqualsNoCase(encoding.substr(first, 8), "identity");
 }
 
+bool StartsWithSlash(std::string_view text) {
+  return !text.empty() && text.front() == '/';
+}
+
 bool IsBlankOrLineEnd(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
@@ -245,6 +249,18 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
   SlashDot sd = FindSlashDot(directory);
   if (NamesFileInDirectory(sd)) return directory.substr(sd.slash + 1);
   if (m_Connection == nullptr) return "";
+  if (m_Site->HasOption(HVR_OPT_INDEX_ONCE) == 0) return LookUpIndexName(directory);
+  // "/" and "" both name the root. A look-up that failed in transport is not kept: a later link
+  // asks again.
+  std::string key(std::string_view(directory).substr(StartsWithSlash(directory) ? 1 : 0));
+  auto found = m_IndexNames.find(key);
+  if (found != m_IndexNames.end()) return found->second;
+  std::string name = LookUpIndexName(directory);
+  if (!name.empty()) m_IndexNames.emplace(std::move(key), name);
+  return name;
+}
+
+std::string KtWdlFetcher::LookUpIndexName(const std::string& directory) {
   try {
     std::string name = "index.html";
     {
@@ -326,8 +342,16 @@ int KtWdlFetcher::CheckLocalCopy(const char* directory) {
 int KtWdlFetcher::IsChanged() const {
   // A file that a stop cut short is never current, whatever its size and stamp say.
   if (!m_HasLocalCopy || m_LocalPartial) return 1;
+  const int32_t length = m_ContentLength.load(std::memory_order_relaxed);
+  if (m_Site->HasOption(HVR_OPT_WALK_UNCHANGED) == 1 && !IsSavedAsReceived()) {
+    // A page saved with its links rewritten and its line ends as CR LF has a size of its own,
+    // which says nothing about the server's length; only its time compares. An empty copy of a
+    // page with a body was cut short.
+    if (m_LastModified != m_LocalTime) return 1;
+    return m_LocalSize == 0 && length != 0 ? 1 : 0;
+  }
   // An encoded body's size is known only once decoded: its time alone decides.
-  if (!m_Encoded && m_ContentLength.load(std::memory_order_relaxed) != m_LocalSize) return 1;
+  if (!m_Encoded && length != m_LocalSize) return 1;
   return m_LastModified != m_LocalTime ? 1 : 0;
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/fs.h"
@@ -58,8 +59,13 @@ class KtWdlFetcher {
   // HTML page in page order. 0 done, 1 stop requested, -1 the file could not be saved.
   int DownloadFile(KtWdlLinkList* links, int depth);
   int IsChanged() const;
+  // An unchanged HTML page that is not received: hands the links of its earlier copy to the
+  // site as DownloadFile would hand the page's (the copy's rewritten links map back to the same
+  // server paths). 0 done, 1 stop requested, -1 the copy could not be read.
+  int WalkEarlierCopy(KtWdlLinkList* links, int depth);
   int IsFileType(int type) const { return m_FileType == type ? 1 : 0; }
-  // The index file name of a server directory ("" when none could be found).
+  // The index file name of a server directory ("" when none could be found). With
+  // HVR_OPT_INDEX_ONCE each directory's name is asked of the server once per job.
   std::string FindIndexName(const std::string& directory);
 
   // Progress getters (copies taken under the site's lock).
@@ -77,7 +83,12 @@ class KtWdlFetcher {
   // Opens and sends a GET with the header block. An index probe follows redirects only on the
   // site's server.
   CHttpFile* OpenRequest(const std::string& objectName, bool indexProbe = false);
+  // The server's answers behind FindIndexName: .htaccess, then the probes.
+  std::string LookUpIndexName(const std::string& directory);
   int CheckLocalCopy(const char* directory);
+  // The saved file holds the body byte for byte (so its size is the server's length): every
+  // file but an HTML page, and a page saved raw in its received code.
+  bool IsSavedAsReceived() const;
   void ClassifyFile();
   void CloseRequest();
   // Why a path must not become a local file name, in words; null when it may. Refused: a path
@@ -139,6 +150,9 @@ class KtWdlFetcher {
   CHttpConnection* m_Connection = nullptr;
   std::vector<std::string> m_AttributeNames;
   CHttpFile* m_Request = nullptr;
+  // Index names found so far, by directory without a leading "/" (HVR_OPT_INDEX_ONCE only): one
+  // entry per distinct folder the site's links named.
+  std::unordered_map<std::string, std::string> m_IndexNames;
 
   // Current file, as the worker uses it.
   std::string m_SiteName;
@@ -162,6 +176,7 @@ class KtWdlFetcher {
   std::string m_IndexError;      // the words of the transport failure that ended an index look-up
   int64_t m_LocalSize = 0;
   int64_t m_LocalTime = 0;
+  bool m_ScanningCopy = false;  // the tokenizer reads an earlier copy: nothing is rewritten
 
   // The page's text code: a detection result, or kKanjiUtf8 for UTF-8 text kept as received.
   static constexpr int kKanjiUtf8 = 100;

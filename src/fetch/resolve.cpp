@@ -42,6 +42,8 @@ void KtWdlFetcher::ReportLink(const std::string& path, KtWdlLinkList* links, int
 // name appended. directory is the server directory the link names.
 void KtWdlFetcher::AppendIndexName(std::string_view tested, const std::string& directory) {
   if (!tested.empty() && !cp932::EndsWithChar(tested, '/')) return;
+  // An earlier copy's links are only read; its folder links carry their index names already.
+  if (m_ScanningCopy) return;
   std::string name = FindIndexName(directory);
   if (!name.empty()) m_Token += name;
 }

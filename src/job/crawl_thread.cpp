@@ -94,6 +94,17 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
   frame->links.clear();
   frame->next = 0;
   frame->depth = depth;
+  if (!receive && m_Site->HasOption(HVR_OPT_WALK_UNCHANGED) == 1 &&
+      m_Fetcher->IsFileType(KtWdlFetcher::kTypeHtml) == 1) {
+    // An unchanged page's links come from its earlier copy; a copy that cannot be read gives
+    // way to the page itself.
+    int result = m_Fetcher->WalkEarlierCopy(&frame->links, depth);
+    if (result == 1) {
+      frame->links.clear();
+      return kStopped;
+    }
+    receive = result == -1;
+  }
   if (receive) {
     int result = m_Fetcher->DownloadFile(&frame->links, depth);
     if (result == -1) {

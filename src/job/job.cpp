@@ -14,7 +14,8 @@ KtWdlJob::~KtWdlJob() = default;
 bool KtWdlJob::StartThread() {
   if (m_Started || Site->GetState() == KtWdlSite::kFinished) return false;
   m_Started = true;
-  if (!m_Thread->CreateThread(true)) return false;
+  const bool idle = Site->HasOption(HVR_OPT_NORMAL_PRIORITY) == 0;
+  if (!m_Thread->CreateThread(idle)) return false;
   // From here on the thread deletes its object when it ends.
   (void)m_Thread.release();
   return true;

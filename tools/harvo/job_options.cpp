@@ -111,6 +111,16 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
       command->add_flag("--update-nonhtml", options->updateNonHtml,
                         "Receive every HTML page, other files only when they changed");
   updateOnly->excludes(updateNonHtml);
+  command->add_flag("--no-walk-unchanged{false}", options->walkUnchanged,
+                    "With --update-only: leave the files below an unchanged page alone, as the "
+                    "library does by default (otherwise its links are read from the earlier copy "
+                    "and followed)");
+  command->add_flag("--no-index-once{false}", options->indexOnce,
+                    "Ask the server for a folder's index file at every link to the folder, not "
+                    "once per folder");
+  command->add_flag("--idle", options->idle,
+                    "Run the download at idle priority (background work that yields to "
+                    "everything else)");
   command->add_flag("--raw-html", options->rawHtml,
                     "Save HTML pages with their links as received (not rewritten for local "
                     "reading); the text is still converted to Shift_JIS unless --keep-code");
@@ -195,6 +205,10 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
   if (options.https) bits |= HVR_OPT_HTTPS;
   if (options.insecure) bits |= HVR_OPT_INSECURE;
   if (options.compression) bits |= HVR_OPT_COMPRESSION;
+  const bool update = options.updateOnly || options.updateNonHtml;
+  if (update && options.walkUnchanged) bits |= HVR_OPT_WALK_UNCHANGED;
+  if (options.indexOnce) bits |= HVR_OPT_INDEX_ONCE;
+  if (!options.idle) bits |= HVR_OPT_NORMAL_PRIORITY;
   job->Options = bits;
   job->BufferSize = options.bufferSize;
   job->Interval = options.interval;

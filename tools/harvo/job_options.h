@@ -26,6 +26,10 @@ struct JobOptions {
   bool cgiOnly = false;
   bool javaOnly = false;
   bool checkOnly = false;
+  // Extensions the command turns on unless told not to.
+  bool walkUnchanged = true;  // with an update option
+  bool indexOnce = true;
+  bool idle = false;
   int32_t bufferSize = 16384;
   int32_t interval = 0;
 
