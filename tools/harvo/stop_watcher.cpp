@@ -41,6 +41,11 @@ void StopWatcher::Disarm() {
   JoinStopper();
 }
 
+void StopWatcher::EndOnSignal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  endOnSignal_ = true;
+}
+
 void StopWatcher::WaitForEvent(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   uint64_t seen = events_;
@@ -82,6 +87,12 @@ void StopWatcher::Watch() {
     if (received == SIGUSR1) {
       if (quit_) return;
       continue;
+    }
+    if (endOnSignal_) {
+      static const char kMessage[] = "\nharvo: ended by a signal\n";
+      ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+      (void)ignored;
+      _exit(128 + received);
     }
     if (signal_ != 0) {
       // A second signal while the jobs are still being stopped: the user wants out now.
