@@ -344,4 +344,24 @@ TEST(StopWatcher, ASignalAfterTheJobsEndedEndsTheProcess) {
   EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
 }
 
+// A Ctrl-C between the end of the jobs and the summary, when nothing was left to stop.
+TEST(StopWatcher, ASignalWhileDisarmedEndsTheProcessOnceTheJobsHaveEnded) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    StopWatcher watcher;
+    watcher.Arm([] {});
+    watcher.Disarm();
+    kill(getpid(), SIGTERM);
+    // The watcher takes the signal on its own thread; wait until it has.
+    for (int i = 0; i < 600 && watcher.signal() == 0; ++i) usleep(100000);
+    watcher.EndOnSignal();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+}
+
 }  // namespace

@@ -36,7 +36,8 @@ class StopWatcher {
   // No further calls of stop; returns once a call that is under way has returned.
   void Disarm();
   // From now on SIGINT or SIGTERM ends the process at once with status 128 + signal. For when
-  // the jobs have ended and only the summary is left, which the user may cut short.
+  // the jobs have ended and only the summary is left, which the user may cut short. A signal
+  // that came after Disarm without having stopped anything ends the process at once.
   void EndOnSignal();
 
   // Waits up to timeout, returning early when a signal arrives or a stop call returns.
@@ -47,6 +48,8 @@ class StopWatcher {
 
  private:
   void Watch();
+  // Writes a line to stderr and ends the process with 128 + signal.
+  [[noreturn]] static void EndNow(int signal);
   // Starts the stopping thread; mutex_ is held.
   void StartStop();
   // Joins the stopping thread once it has ended.
