@@ -42,6 +42,14 @@ int LinkCount(int fallback) {
   return count > 0 ? count : fallback;
 }
 
+// A sanitizer's allocator keeps freed blocks in quarantine and adds shadow memory: the peak
+// says nothing about the code there, so those builds check only the behaviour.
+void ExpectPeakBelow(int64_t peak, int64_t bound) {
+  if (!hostile::kSanitized) {
+    EXPECT_LT(peak, bound);
+  }
+}
+
 int DefaultLinks() {
   return hostile::kSanitized ? 10000 : 100000;
 }
@@ -107,7 +115,7 @@ TEST(DeepPageMemoryTest, LinksOfADeepPageCostTheirNamesNotTheirPaths) {
   ASSERT_EQ(targets.size(), 2u);
   EXPECT_EQ(targets[1], folder + LinkName(0));
   Report("walk holding a deep page's links", links, before, peak);
-  EXPECT_LT(peak, 256 * kMiB);
+  ExpectPeakBelow(peak, 256 * kMiB);
 }
 
 // Every link fails: FailedFiles names each in full (the host's record), and nothing else of the
@@ -140,7 +148,7 @@ TEST(DeepPageMemoryTest, EveryLinkFailingCostsTheHostsRecordAndLittleMore) {
 
   Report("every link of a deep page failing", links, before, peak);
   std::printf("FailedFiles holds %.1f MiB of it\n", static_cast<double>(recordBytes) / kMiB);
-  EXPECT_LT(peak - before, static_cast<int64_t>(recordBytes) * 3 / 2 + 64 * kMiB);
+  ExpectPeakBelow(peak - before, static_cast<int64_t>(recordBytes) * 3 / 2 + 64 * kMiB);
 }
 
 }  // namespace
