@@ -34,7 +34,7 @@ void ScanPage(benchmark::State& state, bool saveCopy, bool newLinks) {
   site.SetAllTypes();
   KtWdlFetcher fetcher(nullptr, nullptr, &site);
   KtWdlFetcherTestPeer peer(&fetcher);
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   size_t linkCount = 0;
   for (auto _ : state) {
     if (newLinks) {

@@ -133,7 +133,7 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
     bool descended = false;
     while (frame.next < frame.links.size()) {
       if (m_Session->IsStopRequested() == 1) break;
-      const std::string entry = frame.links[frame.next++];
+      const std::string entry = m_Site->GetUrlPath(frame.links[frame.next++]);
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
         // Names are one file whatever their letter case; say so where the disk would differ.
         m_Site->LogCaseTwin(entry.c_str());

@@ -168,21 +168,20 @@ int KtWdlSite::IsExcludedExt(const char* extension) const {
 // ---- URL registry ----
 
 KtWdlUrlItem* KtWdlSite::FindExact(std::string_view path) const {
-  auto it = m_ExactIndex.find(path);
-  return it == m_ExactIndex.end() ? nullptr : it->second;
+  uint32_t id = m_Urls.FindExact(path);
+  return id == KtWdlUrlRegistry::kNone ? nullptr : const_cast<KtWdlUrlItem*>(&m_Urls.Item(id));
 }
 
 KtWdlUrlItem* KtWdlSite::FindNoCase(std::string_view path) const {
-  auto it = m_FoldedIndex.find(path);
-  return it == m_FoldedIndex.end() ? nullptr : it->second;
+  uint32_t id = m_Urls.FindNoCase(path);
+  return id == KtWdlUrlRegistry::kNone ? nullptr : const_cast<KtWdlUrlItem*>(&m_Urls.Item(id));
 }
 
-size_t KtWdlSite::NoCaseHash::operator()(std::string_view s) const {
-  return cp932::HashNoCase(s);
-}
-
-bool KtWdlSite::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
-  return cp932::EqualsNoCase(a, b);
+std::vector<std::string> KtWdlSite::GetUrlPaths(const KtWdlLinkList& links) const {
+  std::vector<std::string> paths;
+  paths.reserve(links.size());
+  for (uint32_t number : links) paths.push_back(GetUrlPath(number));
+  return paths;
 }
 
 int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
@@ -202,16 +201,10 @@ int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
 
   bool listed = IsListed(p.c_str()) == 1;
   if (!listed && IsIncluded(path) == 1 && IsExcluded(path) == 0) {
-    auto item = std::make_unique<KtWdlUrlItem>();
-    item->SetPath(std::move(p));
-    KtWdlUrlItem* raw = item.get();
-    m_Urls.push_back(std::move(item));
-    const std::string& added = raw->GetPath();
-    m_ExactIndex.emplace(added, raw);
-    m_FoldedIndex.emplace(added, raw);
+    uint32_t number = m_Urls.Add(p);
     if (links != nullptr) {
-      if (IsLogging()) Logf("\t%s", added.c_str());
-      links->push_back(added);
+      if (IsLogging()) Logf("\t%s", p.c_str());
+      links->push_back(number);
     }
     return 0;
   }
@@ -305,9 +298,7 @@ int KtWdlSite::LogCaseTwin(const char* path) const {
 }
 
 int KtWdlSite::ClearUrls() {
-  m_ExactIndex.clear();
-  m_FoldedIndex.clear();
-  m_Urls.clear();
+  m_Urls.Clear();
   m_RestoredCount.store(0);
   m_FailedCount.store(0);
   return 0;

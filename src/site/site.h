@@ -5,7 +5,8 @@
 // URL paths are relative to the server root without a leading "/" (dir/page.html, dir/sub/, ""
 // for the root). The registry keeps items in acceptance order; lookups find the first match, by
 // exact text (IsListed, MarkRestored, ReportUrlError) or ignoring case (IsRestored, IsFailed),
-// through hash indexes so that each costs O(1) on average.
+// through hash indexes so that each costs O(1) on average. Each folder of the paths is kept
+// once, so that a page of many links below a deep folder costs little more than its names.
 //
 // Threads: settings, filters and the registry are touched by the host's thread before the worker
 // starts and by the worker afterwards. The state and the counters are atomics read by the host.
@@ -17,18 +18,18 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "harvo.h"
 #include "platform/mutex.h"
-#include "site/url_item.h"
+#include "site/url_registry.h"
 
 class CInternetSession;
-
-// The links of one page that the site accepted, in page order: the list the walk descends into.
-using KtWdlLinkList = std::vector<std::string>;
 class CHttpConnection;
+
+// The links of one page that the site accepted, in page order, as registry numbers: the list the
+// walk descends into. KtWdlSite::GetUrlPath gives their paths.
+using KtWdlLinkList = std::vector<uint32_t>;
 
 // The site is also the job's lock (a recursive one, as the fetcher may enter it again): the
 // fetcher's progress texts are guarded by it, and the host's progress queries take it.
@@ -82,8 +83,12 @@ class CAPABILITY("mutex") KtWdlSite {
   int IsExcludedExt(const char* extension) const;
   int HasOption(uint32_t bit) const { return (m_Options & bit) != 0 ? 1 : 0; }
 
-  // URL registry. links receives each newly accepted path in page order (may be null).
+  // URL registry. links receives each newly accepted path's number in page order (may be null).
   int AddUrl(const char* path, KtWdlLinkList* links, int depth);
+  // The path of an accepted item, by the number AddUrl gave it.
+  std::string GetUrlPath(uint32_t number) const { return m_Urls.PathOf(number); }
+  // The paths of a list of links.
+  std::vector<std::string> GetUrlPaths(const KtWdlLinkList& links) const;
   int MarkRestored(const char* path);
   // Records a failure of path: log line, the job's Error (and ErrorText: reason, or for
   // HVR_ERR_FILE the reason noted for the file), FailedFiles with FailedReasons for a listed
@@ -99,7 +104,7 @@ class CAPABILITY("mutex") KtWdlSite {
   // system that tells case apart, path is a file of its own that is not copied. Returns 1 then.
   int LogCaseTwin(const char* path) const;
   int ClearUrls();
-  size_t GetUrlCount() const { return m_Urls.size(); }
+  size_t GetUrlCount() const { return m_Urls.Size(); }
   int GetRestoredCount() const { return m_RestoredCount.load(std::memory_order_relaxed); }
   int GetFailedCount() const { return m_FailedCount.load(std::memory_order_relaxed); }
 
@@ -153,17 +158,7 @@ class CAPABILITY("mutex") KtWdlSite {
   int m_AllTypes = 0;
   uint32_t m_Options = 0;
   std::string m_Reason;  // why the current file failed, where known
-  std::vector<std::unique_ptr<KtWdlUrlItem>> m_Urls;
-  // Paths compared ignoring case, without making lower-case copies.
-  struct NoCaseHash {
-    size_t operator()(std::string_view s) const;
-  };
-  struct NoCaseEqual {
-    bool operator()(std::string_view a, std::string_view b) const;
-  };
-  // First item per exact path and per path ignoring case; keys view the items' own paths.
-  std::unordered_map<std::string_view, KtWdlUrlItem*> m_ExactIndex;
-  std::unordered_map<std::string_view, KtWdlUrlItem*, NoCaseHash, NoCaseEqual> m_FoldedIndex;
+  KtWdlUrlRegistry m_Urls;
   std::atomic<int> m_RestoredCount{0};
   std::atomic<int> m_FailedCount{0};
 };

@@ -81,6 +81,31 @@ TEST_F(MirrorTest, FailedFileGivesStatusOneAndIsNamed) {
   EXPECT_TRUE(fs::is_regular_file(Saved("ok.html")));
 }
 
+TEST_F(MirrorTest, ManyFailuresAreNamedAScreenfulAtATimeAndTheLastErrorIsAFailure) {
+  ScriptedServer server;
+  std::string page;
+  for (int i = 0; i < 70; ++i) page += "<a href=\"gone" + std::to_string(i) + ".html\">x</a>";
+  // The last file has no Last-Modified: a notice that must not hide the failures before it.
+  page += "<a href=\"ok.html\">ok</a>";
+  server.Set("/index.html", ScriptedResponse::Ok(page).LastModified(1600000000));
+  server.Set("/ok.html", ScriptedResponse::Ok("<p>ok</p>"));
+
+  ChildResult r = Harvo({"mirror", server.url("/"), "-o", "out", "--log", "logs/job.log"});
+  EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "failed:     70 files\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out,
+                       "    /gone49.html (HTTP status 404)\n"
+                       "    and 20 more; see the log logs/job.log\n"))
+      << r.out;
+  EXPECT_FALSE(Contains(r.out, "/gone50.html")) << r.out;
+  EXPECT_TRUE(Contains(r.out,
+                       "last error: 0x80010000 (a file could not be requested or "
+                       "received: HTTP status 404)"))
+      << r.out;
+  std::string log = ReadFileText(work_ / "logs/job.log");
+  EXPECT_TRUE(Contains(log, "Error(80010000):gone69.html")) << log;
+}
+
 TEST_F(MirrorTest, LogThatCannotBeOpenedIsReportedAndTheJobRunsOn) {
   ScriptedServer server;
   server.Set("/index.html", ScriptedResponse::Ok("<p>one page</p>"));

@@ -2,13 +2,17 @@
 // the tracking of finished files. The command is built only on the shared library, so its
 // sources are compiled into this test directly.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "../../tools/harvo/error_text.cpp"
 #include "../../tools/harvo/progress.cpp"
 #include "../../tools/harvo/selection.cpp"
+#include "../../tools/harvo/stop_watcher.cpp"
 #include "../../tools/harvo/summary.cpp"
 #include "../../tools/harvo/text_escape.cpp"
 // summary.cpp needs FormatBytes.
@@ -253,6 +257,128 @@ TEST(StatusLine, FitsTheTerminalByShorteningThePathFromTheFront) {
   EXPECT_EQ(FormatBytes(999), "999 B");
   EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
   EXPECT_EQ(FormatBytes(300 << 20), "300 MiB");
+}
+
+std::string SummaryText(const SiteResult& site) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  PrintSiteSummary(out, site, "");
+  std::fclose(out);
+  std::string result(text, size);
+  std::free(text);
+  return result;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(SiteSummary, NamesAScreenfulOfFailedFilesEachWithItsReasonAndCountsTheRest) {
+  SiteResult site;
+  site.failed = 120;
+  site.error = HVR_ERR_FILE;
+  for (int i = 0; i < 120; ++i) {
+    site.failedFiles.push_back("dir/f" + std::to_string(i) + ".html");
+    site.failedReasons.push_back(i % 2 == 0 ? "HTTP status 404" : "Connection refused");
+  }
+  site.logFile = "logs/job.log";
+  std::string text = SummaryText(site);
+  EXPECT_EQ(CountOf(text, "\n    /dir/f"), kListedFailures) << text;
+  EXPECT_NE(
+      text.find("    /dir/f0.html (HTTP status 404)\n    /dir/f1.html (Connection refused)\n"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find("    /dir/f49.html (Connection refused)\n    and 70 more; see the log "
+                      "logs/job.log\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("/dir/f50.html"), std::string::npos) << text;
+
+  site.logFile.clear();
+  site.failedFiles.resize(1051);
+  site.failedReasons.resize(1051);
+  text = SummaryText(site);
+  EXPECT_NE(text.find("    and 1,001 more; --log FILE names every one\n"), std::string::npos)
+      << text;
+
+  // Exactly a screenful: no line about more.
+  site.failedFiles.resize(kListedFailures);
+  EXPECT_EQ(SummaryText(site).find(" more;"), std::string::npos);
+}
+
+TEST(SiteSummary, LastErrorIsTheFailureThatMattersNotALaterNotice) {
+  SiteResult site;
+  site.error = HVR_ERR_NO_MODIFIED;  // a page without Last-Modified came after the failures
+  site.failed = 2;
+  site.failedFiles = {"a.html", "b.gif"};
+  site.failedReasons = {"HTTP status 500", "HTTP status 404"};
+  EXPECT_NE(SummaryText(site).find("  last error: 0x80010000 (a file could not be requested or "
+                                   "received: HTTP status 404)\n"),
+            std::string::npos)
+      << SummaryText(site);
+
+  site.failed = 0;
+  site.failedFiles.clear();
+  site.failedReasons.clear();
+  EXPECT_NE(SummaryText(site).find("  last error: none (latest notice: 0x80040000 (a response "
+                                   "had no Last-Modified))\n"),
+            std::string::npos)
+      << SummaryText(site);
+
+  // A failure of the job itself is its own latest code, shown with the job's reason.
+  site.error = HVR_ERR_SESSION;
+  site.errorText = "Connection refused";
+  EXPECT_NE(SummaryText(site).find("  last error: 0x80000100 (the session or the connection to the "
+                                   "server could not be opened: Connection refused)\n"),
+            std::string::npos)
+      << SummaryText(site);
+  site.error = HVR_ERR_NONE;
+  site.errorText.clear();
+  EXPECT_NE(SummaryText(site).find("  last error: none\n"), std::string::npos);
+}
+
+// Once the jobs have ended only the summary is left to print: a Ctrl-C then ends the command
+// at once, whatever it is printing.
+TEST(StopWatcher, ASignalAfterTheJobsEndedEndsTheProcess) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    StopWatcher watcher;
+    watcher.Arm([] {});
+    watcher.Disarm();
+    watcher.EndOnSignal();
+    kill(getpid(), SIGINT);
+    // Only the signal can end this wait before its minute is up.
+    for (int i = 0; i < 600; ++i) usleep(100000);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+}
+
+// A Ctrl-C between the end of the jobs and the summary, when nothing was left to stop.
+TEST(StopWatcher, ASignalWhileDisarmedEndsTheProcessOnceTheJobsHaveEnded) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    StopWatcher watcher;
+    watcher.Arm([] {});
+    watcher.Disarm();
+    kill(getpid(), SIGTERM);
+    // The watcher takes the signal on its own thread; wait until it has.
+    for (int i = 0; i < 600 && watcher.signal() == 0; ++i) usleep(100000);
+    watcher.EndOnSignal();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
 }
 
 }  // namespace

@@ -60,14 +60,16 @@ class ScanFixture {
     hvfs::OutputFile* rewritten = copy == Copy::kRewritten ? &out : nullptr;
     if (copy != Copy::kRewritten) peer.SetRaw(&out, copy == Copy::kRawConverted);
     ScanResult result;
+    KtWdlLinkList links;
     size_t at = 0, i = 0;
     while (at < page.size()) {
       size_t n = std::min(blocks[std::min(i++, blocks.size() - 1)], page.size() - at);
-      peer.Feed(std::string_view(page).substr(at, n), rewritten, &result.links);
+      peer.Feed(std::string_view(page).substr(at, n), rewritten, &links);
       at += n;
     }
-    peer.End(rewritten, &result.links);
+    peer.End(rewritten, &links);
     out.Commit(false, 0);
+    result.links = site_->GetUrlPaths(links);
     result.saved = ReadFileText(path);
     return result;
   }

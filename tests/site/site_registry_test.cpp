@@ -51,20 +51,20 @@ class SiteRegistryTest : public ::testing::Test {
 TEST_F(SiteRegistryTest, AddUrl_DuplicateLinkIsListedOnceAndLoggedAsRestored) {
   KtWdlSite& site = MakeSite();
   StartLog();
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   EXPECT_EQ(site.AddUrl("dir/page.html", &links, 0), 0);
   EXPECT_EQ(site.AddUrl("/dir/page.html", &links, 0), 0);
-  EXPECT_EQ(links, std::vector<std::string>{"dir/page.html"});
+  EXPECT_EQ(site.GetUrlPaths(links), std::vector<std::string>{"dir/page.html"});
   EXPECT_EQ(site.GetUrlCount(), 1u);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"\tdir/page.html", "\tRestored(dir/page.html)"}));
 }
 
 TEST_F(SiteRegistryTest, AddUrl_CaseDifferingPathIsListedAgainButLookupsFindTheOlderItem) {
   KtWdlSite& site = MakeSite();
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   site.AddUrl("A.html", &links, 0);
   site.AddUrl("a.html", &links, 0);
-  EXPECT_EQ(links, (std::vector<std::string>{"A.html", "a.html"}));
+  EXPECT_EQ(site.GetUrlPaths(links), (std::vector<std::string>{"A.html", "a.html"}));
   site.MarkRestored("a.html");
   // The older item A.html decides, and it is not restored.
   EXPECT_EQ(site.IsRestored("a.html"), 0);
@@ -90,18 +90,19 @@ TEST_F(SiteRegistryTest, LookupsIgnoringCaseFoldFullWidthLettersButNotTrailBytes
 TEST_F(SiteRegistryTest, AddUrl_NormalisesFoldersButNotNamesWithAnExtension) {
   KtWdlSite& site = MakeSite();
   site.SetAllTypes();
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   site.AddUrl("dir", &links, 0);
   site.AddUrl(".htaccess", &links, 0);      // the only "." at position 0: a folder
   site.AddUrl("dir/.htaccess", &links, 0);  // a file
   site.AddUrl("/", &links, 0);              // the root stays empty
-  EXPECT_EQ(links, (std::vector<std::string>{"dir/", ".htaccess/", "dir/.htaccess", ""}));
+  EXPECT_EQ(site.GetUrlPaths(links),
+            (std::vector<std::string>{"dir/", ".htaccess/", "dir/.htaccess", ""}));
 }
 
 TEST_F(SiteRegistryTest, AddUrl_FolderWithoutAllTypesIsNeitherListedNorLogged) {
   KtWdlSite& site = MakeSite();
   StartLog();
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   site.AddUrl("/dir", &links, 0);
   site.AddUrl("sub/", &links, 0);
   EXPECT_TRUE(links.empty());
@@ -111,11 +112,11 @@ TEST_F(SiteRegistryTest, AddUrl_FolderWithoutAllTypesIsNeitherListedNorLogged) {
 TEST_F(SiteRegistryTest, AddUrl_LinkDepthLimitsOnlyPages) {
   KtWdlSite& site = MakeSite(1);
   site.AddType(".gif");
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   EXPECT_EQ(site.AddUrl("a.html", &links, 0), 0);
   EXPECT_EQ(site.AddUrl("b.HTM", &links, 1), -1);
   EXPECT_EQ(site.AddUrl("c.gif", &links, 1), 0);
-  EXPECT_EQ(links, (std::vector<std::string>{"a.html", "c.gif"}));
+  EXPECT_EQ(site.GetUrlPaths(links), (std::vector<std::string>{"a.html", "c.gif"}));
 
   // Depth limit 0 refuses even the start page when the crawl lists it.
   site_.reset();
@@ -134,7 +135,7 @@ TEST_F(SiteRegistryTest, TypeFilters_ExcludeWinsAndOptionsNarrowTheWantedTypes) 
   EXPECT_EQ(site.IsExcluded("dir/a.ZIP"), 1);
   EXPECT_EQ(site.IsIncluded("a.cgi?x=1"), 0);   // the query is part of the extension
   EXPECT_EQ(site.IsIncluded("dir.d/file"), 0);  // the last "." is not in the last component
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   site.AddUrl("a.zip", &links, 0);
   EXPECT_TRUE(links.empty());
 
@@ -162,7 +163,7 @@ TEST_F(SiteRegistryTest, AddUrl_LogsWhyALinkWasNotListed) {
   site.AddType(".gif");
   site.AddExcludeType(".gif");
   StartLog();
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   site.AddUrl("x.gif", &links, 0);
   site.AddUrl("x.zip", &links, 0);
   // Crawl-side calls (no link list) never log.
@@ -225,7 +226,7 @@ TEST_F(SiteRegistryTest, ReportUrlError_RecordsFailuresOnlyForListedPathsWithThe
 
 TEST_F(SiteRegistryTest, Log_NothingIsWrittenWithoutAnOpenLog) {
   KtWdlSite& site = MakeSite();
-  std::vector<std::string> links;
+  KtWdlLinkList links;
   site.AddUrl("a.html", &links, 0);
   EXPECT_EQ(site.IsLogging(), 0);
   EXPECT_EQ(site.WriteLog("x", 0), -1);  // no log object at all

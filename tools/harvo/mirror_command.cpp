@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "error_text.h"
@@ -64,7 +65,8 @@ int RunMirror(const MirrorOptions& options) {
   jobs[0].label = job.SiteName;
   int signal = WatchRun(handle.address(), &jobs, false, &display, &watcher);
 
-  // The job has ended: its result fields are final, and HvrEnd empties FailedFiles.
+  // The job has ended: its result fields are final, and HvrEnd empties FailedFiles, which are
+  // moved rather than copied (a hostile site can make them hundreds of megabytes).
   SiteResult result;
   result.title = job.SiteName;
   result.url = options.url;
@@ -75,9 +77,11 @@ int RunMirror(const MirrorOptions& options) {
   result.unmeasured = jobs[0].tracker.unseen();
   result.error = job.Error;
   result.errorText = job.ErrorText;
-  result.failedFiles = job.FailedFiles;
-  result.failedReasons = job.FailedReasons;
+  result.failedFiles = std::move(job.FailedFiles);
+  result.failedReasons = std::move(job.FailedReasons);
+  result.logFile = options.job.logFile;
   HvrEnd(handle.address(), &job, index);
+  watcher.EndOnSignal();
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 

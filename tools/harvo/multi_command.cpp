@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "error_text.h"
@@ -106,10 +107,11 @@ int RunMulti(const MultiOptions& options) {
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
   int signal = WatchRun(handle.address(), &jobs, true, &display, &watcher);
 
-  // Every job has ended: the result fields are final, and HvrMultiEnd empties FailedFiles.
+  // Every job has ended: the result fields are final, and HvrMultiEnd empties FailedFiles,
+  // which are moved rather than copied.
   std::vector<SiteResult> results(chosen.size());
   for (size_t k = 0; k < chosen.size(); ++k) {
-    const HvrJobInfo& job = (*links.get())[chosen[k]]->Job;
+    HvrJobInfo& job = (*links.get())[chosen[k]]->Job;
     SiteResult& result = results[k];
     result.title = job.SiteName;
     result.url = job.Url;
@@ -120,10 +122,14 @@ int RunMulti(const MultiOptions& options) {
     result.unmeasured = jobs[k].tracker.unseen();
     result.error = job.Error;
     result.errorText = job.ErrorText;
-    result.failedFiles = job.FailedFiles;
-    result.failedReasons = job.FailedReasons;
+    result.failedFiles = std::move(job.FailedFiles);
+    result.failedReasons = std::move(job.FailedReasons);
+    if (!options.job.logFile.empty()) {
+      result.logFile = NumberedLogPath(options.job.logFile, chosen[k] + 1);
+    }
   }
   HvrMultiEnd(handle.address(), links.address());
+  watcher.EndOnSignal();
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 

@@ -43,6 +43,20 @@ void StopWatcher::Disarm() {
   JoinStopper();
 }
 
+void StopWatcher::EndOnSignal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  endOnSignal_ = true;
+  // A signal that came while no stop function was armed asked for the end as well.
+  if (signal_ != 0 && !stopped_) EndNow(signal_);
+}
+
+void StopWatcher::EndNow(int signal) {
+  static const char kMessage[] = "\nharvo: ended by a signal\n";
+  ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+  (void)ignored;
+  _exit(128 + signal);
+}
+
 void StopWatcher::WaitForEvent(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   uint64_t seen = events_;
@@ -85,6 +99,7 @@ void StopWatcher::Watch() {
       if (quit_) return;
       continue;
     }
+    if (endOnSignal_) EndNow(received);
     if (signal_ != 0) {
       // A second signal while the jobs are still being stopped: the user wants out now.
       if (stopping_) {

@@ -22,8 +22,7 @@ class StopWatcher {
  public:
   // Blocks SIGINT, SIGTERM and SIGUSR1 in the calling thread, and so in every thread started
   // after it (construct it before any other thread exists), then starts the watching thread.
-  // The signals stay blocked after destruction: the process is about to end by then, and a late
-  // Ctrl-C must not kill it in the middle of its summary.
+  // The signals stay blocked after destruction: the process is about to end by then.
   StopWatcher();
   // Wakes the watching thread (SIGUSR1) and joins it.
   ~StopWatcher();
@@ -36,6 +35,10 @@ class StopWatcher {
   void Arm(std::function<void()> stop);
   // No further calls of stop; returns once a call that is under way has returned.
   void Disarm();
+  // From now on SIGINT or SIGTERM ends the process at once with status 128 + signal. For when
+  // the jobs have ended and only the summary is left, which the user may cut short. A signal
+  // that came after Disarm without having stopped anything ends the process at once.
+  void EndOnSignal();
 
   // Waits up to timeout, returning early when a signal arrives or a stop call returns.
   void WaitForEvent(std::chrono::milliseconds timeout);
@@ -45,6 +48,8 @@ class StopWatcher {
 
  private:
   void Watch();
+  // Writes a line to stderr and ends the process with 128 + signal.
+  [[noreturn]] static void EndNow(int signal);
   // Starts the stopping thread; mutex_ is held.
   void StartStop();
   // Joins the stopping thread once it has ended.
@@ -58,6 +63,7 @@ class StopWatcher {
   bool stopping_ = false;       // guarded by mutex_: stop_ is running
   bool stopped_ = false;        // guarded by mutex_: stop_ was called
   bool quit_ = false;           // guarded by mutex_
+  bool endOnSignal_ = false;    // guarded by mutex_
   int signal_ = 0;              // guarded by mutex_
   uint64_t events_ = 0;         // guarded by mutex_
   std::thread stopper_;         // guarded by mutex_ until joined

@@ -1,6 +1,9 @@
 #include "summary.h"
 
+#include <algorithm>
 #include <csignal>
+
+#include "harvo.h"
 
 #include "error_text.h"
 #include "progress_display.h"
@@ -23,6 +26,26 @@ std::string BytesText(int64_t bytes, int64_t unmeasured) {
     text += "; " + Plural(unmeasured, "file") + " went by too fast to be measured";
   }
   return text;
+}
+
+std::string ReasonOf(const SiteResult& site, size_t i) {
+  return i < site.failedReasons.size() ? site.failedReasons[i] : std::string();
+}
+
+std::string CodeText(int32_t code, const std::string& reason) {
+  std::string words = ErrorMeaning(code);
+  if (!reason.empty()) words += ": " + EscapeForTerminal(reason);
+  return ErrorHex(code) + " (" + words + ")";
+}
+
+// A notice that came after a failure must not hide it: the failure is what the user acts on.
+std::string LastErrorText(const SiteResult& site) {
+  if (IsFailureCode(site.error)) return CodeText(site.error, site.errorText);
+  if (!site.failedFiles.empty()) {
+    return CodeText(HVR_ERR_FILE, ReasonOf(site, site.failedFiles.size() - 1));
+  }
+  if (site.error == HVR_ERR_NONE) return "none";
+  return "none (latest notice: " + CodeText(site.error, site.errorText) + ")";
 }
 
 }  // namespace
@@ -61,13 +84,7 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
   std::fprintf(out, "  failed:     %s\n", Plural(site.failed, "file").c_str());
   std::fprintf(out, "  received:   %s\n", BytesText(site.bytes, site.unmeasured).c_str());
   if (site.seconds >= 0) std::fprintf(out, "  time:       %.1f s\n", site.seconds);
-  if (site.error == 0) {
-    std::fprintf(out, "  last error: none\n");
-  } else {
-    std::string words = ErrorMeaning(site.error);
-    if (!site.errorText.empty()) words += ": " + EscapeForTerminal(site.errorText);
-    std::fprintf(out, "  last error: %s (%s)\n", ErrorHex(site.error).c_str(), words.c_str());
-  }
+  std::fprintf(out, "  last error: %s\n", LastErrorText(site).c_str());
   // A start page that fails is not counted among the failed files (it was never listed), so
   // the summary says it in words.
   if (site.saved == 0 && site.failed == 0 && IsFailureCode(site.error)) {
@@ -75,12 +92,21 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
   }
   if (!site.failedFiles.empty()) {
     std::fprintf(out, "  failed files:\n");
-    for (size_t i = 0; i < site.failedFiles.size(); ++i) {
+    const size_t listed = std::min(site.failedFiles.size(), kListedFailures);
+    for (size_t i = 0; i < listed; ++i) {
       std::string line = DisplayPath(site.failedFiles[i]);
-      if (i < site.failedReasons.size() && !site.failedReasons[i].empty()) {
-        line += " (" + EscapeForTerminal(site.failedReasons[i]) + ")";
-      }
+      std::string reason = ReasonOf(site, i);
+      if (!reason.empty()) line += " (" + EscapeForTerminal(reason) + ")";
       std::fprintf(out, "    %s\n", line.c_str());
+    }
+    if (listed < site.failedFiles.size()) {
+      std::string more = GroupDigits(static_cast<int64_t>(site.failedFiles.size() - listed));
+      if (site.logFile.empty()) {
+        std::fprintf(out, "    and %s more; --log FILE names every one\n", more.c_str());
+      } else {
+        std::fprintf(out, "    and %s more; see the log %s\n", more.c_str(),
+                     EscapeForTerminal(site.logFile).c_str());
+      }
     }
   }
 }

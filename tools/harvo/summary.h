@@ -21,7 +21,11 @@ struct SiteResult {
   std::string errorText;                   // its reason in words, where the job knew one
   std::vector<std::string> failedFiles;    // URL paths, as the job recorded them
   std::vector<std::string> failedReasons;  // the reason of each failed file (may be empty)
+  std::string logFile;                     // the job's log, where every failure is named; or ""
 };
+
+// How many failed files a summary names: a screenful; the log names every one.
+inline constexpr size_t kListedFailures = 50;
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
@@ -38,7 +42,11 @@ bool SiteFailed(const SiteResult& site);
 // "123,456".
 std::string GroupDigits(int64_t value);
 
-// The summary of one site; heading is printed first when not empty.
+// The summary of one site; heading is printed first when not empty. It names the first
+// kListedFailures failed files, each with its reason, and says how many more there are. Its
+// "last error" is the failure that matters: the job's latest code when that is a failure, else
+// the last failed file's; a latest code that is only a notice (no Content-Length, no
+// Last-Modified) is mentioned beside "none".
 void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& heading);
 
 // The totals of a run of several sites.

@@ -1,0 +1,157 @@
+#include "site/url_registry.h"
+
+#include <cstring>
+#include <functional>
+
+#include "platform/codepage.h"
+
+namespace {
+
+// Names are copied into blocks of this size; a longer name gets a block of its own.
+constexpr size_t kNameBlockSize = 64 * 1024;
+
+// A path split at its last "/": the folder keeps the "/", the name is the rest. Two paths equal
+// ignoring case have their last "/" at the same place (folding keeps every character's length),
+// so that their folders and their names are equal ignoring case too.
+struct SplitPath {
+  std::string_view folder;
+  std::string_view name;
+};
+
+SplitPath Split(std::string_view path) {
+  size_t slash = cp932::FindLast(path, '/');
+  if (slash == cp932::npos) return {std::string_view(), path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// Spreads a combined hash over the low bits that the tables index by.
+size_t Mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xbf58476d1ce4e5b9ULL;
+  x ^= x >> 27;
+  x *= 0x94d049bb133111ebULL;
+  x ^= x >> 31;
+  return static_cast<size_t>(x);
+}
+
+size_t TextHash(std::string_view text) {
+  return Mix(std::hash<std::string_view>{}(text));
+}
+
+size_t TextHashNoCase(std::string_view text) {
+  return Mix(cp932::HashNoCase(text));
+}
+
+}  // namespace
+
+size_t KtWdlUrlRegistry::ExactHash(uint32_t folder, std::string_view name) const {
+  return Mix(std::hash<std::string_view>{}(name) ^ (uint64_t{folder} * 0x9e3779b97f4a7c15ULL));
+}
+
+size_t KtWdlUrlRegistry::FoldedHash(uint32_t folder, std::string_view name) const {
+  return Mix(cp932::HashNoCase(name) ^ (uint64_t{folder} * 0x9e3779b97f4a7c15ULL));
+}
+
+uint32_t KtWdlUrlRegistry::FindFolder(std::string_view folder) const {
+  return m_ExactFolders.Find(TextHash(folder),
+                             [&](uint32_t id) { return m_Folders[id].path == folder; });
+}
+
+uint32_t KtWdlUrlRegistry::FindFolderNoCase(std::string_view folder) const {
+  return m_FoldedFolders.Find(TextHashNoCase(folder), [&](uint32_t id) {
+    return cp932::EqualsNoCase(m_Folders[id].path, folder);
+  });
+}
+
+uint32_t KtWdlUrlRegistry::AddFolder(std::string_view folder) {
+  uint32_t id = FindFolder(folder);
+  if (id != kNone) return id;
+  id = static_cast<uint32_t>(m_Folders.size());
+  uint32_t firstFold = FindFolderNoCase(folder);
+  m_Folders.push_back({std::string(folder), firstFold == kNone ? id : firstFold});
+  m_ExactFolders.Insert(id, TextHash(folder),
+                        [&](uint32_t k) { return TextHash(m_Folders[k].path); });
+  if (firstFold == kNone) {
+    m_FoldedFolders.Insert(id, TextHashNoCase(folder),
+                           [&](uint32_t k) { return TextHashNoCase(m_Folders[k].path); });
+  }
+  return id;
+}
+
+const char* KtWdlUrlRegistry::StoreName(std::string_view name) {
+  if (name.empty()) return "";
+  if (name.size() > kNameBlockSize / 4) {
+    // A long name gets a block of its own, inserted before the current block so that the
+    // current block's free space stays usable.
+    auto block = std::make_unique<char[]>(name.size());
+    std::memcpy(block.get(), name.data(), name.size());
+    const char* stored = block.get();
+    m_NameBlocks.insert(m_NameBlocks.empty() ? m_NameBlocks.end() : m_NameBlocks.end() - 1,
+                        std::move(block));
+    return stored;
+  }
+  if (m_NameBlockFree < name.size()) {
+    m_NameBlocks.push_back(std::make_unique<char[]>(kNameBlockSize));
+    m_NameBlockFree = kNameBlockSize;
+  }
+  char* stored = m_NameBlocks.back().get() + (kNameBlockSize - m_NameBlockFree);
+  std::memcpy(stored, name.data(), name.size());
+  m_NameBlockFree -= name.size();
+  return stored;
+}
+
+uint32_t KtWdlUrlRegistry::Add(std::string_view path) {
+  SplitPath split = Split(path);
+  // Only the first of several paths equal ignoring case is found by the folded index.
+  const bool firstOfFold = FindNoCase(path) == kNone;
+  uint32_t folder = AddFolder(split.folder);
+  uint32_t id = static_cast<uint32_t>(m_Items.size());
+  m_Items.emplace_back(folder, std::string_view(StoreName(split.name), split.name.size()));
+  m_ExactItems.Insert(id, ExactHash(folder, split.name), [&](uint32_t k) {
+    return ExactHash(m_Items[k].GetFolder(), m_Items[k].GetName());
+  });
+  if (firstOfFold) {
+    m_FoldedItems.Insert(id, FoldedHash(m_Folders[folder].firstFold, split.name), [&](uint32_t k) {
+      return FoldedHash(m_Folders[m_Items[k].GetFolder()].firstFold, m_Items[k].GetName());
+    });
+  }
+  return id;
+}
+
+uint32_t KtWdlUrlRegistry::FindExact(std::string_view path) const {
+  SplitPath split = Split(path);
+  uint32_t folder = FindFolder(split.folder);
+  if (folder == kNone) return kNone;
+  return m_ExactItems.Find(ExactHash(folder, split.name), [&](uint32_t id) {
+    return m_Items[id].GetFolder() == folder && m_Items[id].GetName() == split.name;
+  });
+}
+
+uint32_t KtWdlUrlRegistry::FindNoCase(std::string_view path) const {
+  SplitPath split = Split(path);
+  uint32_t folder = FindFolderNoCase(split.folder);
+  if (folder == kNone) return kNone;
+  return m_FoldedItems.Find(FoldedHash(folder, split.name), [&](uint32_t id) {
+    const KtWdlUrlItem& item = m_Items[id];
+    return m_Folders[item.GetFolder()].firstFold == folder &&
+           cp932::EqualsNoCase(item.GetName(), split.name);
+  });
+}
+
+std::string KtWdlUrlRegistry::PathOf(uint32_t id) const {
+  const KtWdlUrlItem& item = m_Items[id];
+  std::string path = m_Folders[item.GetFolder()].path;
+  path += item.GetName();
+  return path;
+}
+
+void KtWdlUrlRegistry::Clear() {
+  m_Items.clear();
+  m_Folders.clear();
+  m_NameBlocks.clear();
+  m_NameBlockFree = 0;
+  m_ExactItems.Clear();
+  m_FoldedItems.Clear();
+  m_ExactFolders.Clear();
+  m_FoldedFolders.Clear();
+}
