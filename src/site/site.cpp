@@ -280,20 +280,23 @@ int KtWdlSite::IsFailed(const char* path) const {
 int KtWdlSite::LogCaseTwin(const char* path) const {
   if (path == nullptr || !IsLogging()) return 0;
   std::string p(path);
-  const KtWdlUrlItem* item = FindNoCase(p);
-  if (item == nullptr && (p.empty() || cp932::EndsWithChar(p, '/'))) {
+  uint32_t id = m_Urls.FindNoCase(p);
+  if (id == KtWdlUrlRegistry::kNone && (p.empty() || cp932::EndsWithChar(p, '/'))) {
     // A folder stands for its index file, as in IsRestored.
     for (const char* index : {"index.html", "index.htm"}) {
-      item = FindNoCase(std::string(path) + index);
-      if (item != nullptr) {
+      id = m_Urls.FindNoCase(std::string(path) + index);
+      if (id != KtWdlUrlRegistry::kNone) {
         p += index;
         break;
       }
     }
   }
-  if (item == nullptr || item->GetPath() == p) return 0;
-  if (item->IsRestored() == 0 && item->IsFailed() == 0) return 0;
-  Logf("\tSameAs(%s):%s", p.c_str(), item->GetPath().c_str());
+  if (id == KtWdlUrlRegistry::kNone) return 0;
+  const std::string listed = m_Urls.PathOf(id);
+  if (listed == p) return 0;
+  const KtWdlUrlItem& item = m_Urls.Item(id);
+  if (item.IsRestored() == 0 && item.IsFailed() == 0) return 0;
+  Logf("\tSameAs(%s):%s", p.c_str(), listed.c_str());
   return 1;
 }
 
