@@ -89,6 +89,12 @@ inline constexpr int32_t HVR_OPT_INDEX_ONCE = 0x40000000;     // one index look-
 inline constexpr int32_t HVR_OPT_NORMAL_PRIORITY = static_cast<int32_t>(0x80000000u);  // worker at normal priority
 // clang-format on
 
+// The link extensions in detail:
+//  * HVR_OPT_ROOT_LINKS: "/path" is taken as the absolute link to the page's server with that
+//    path, "//host/path" as the absolute link to that server; each is then followed when an
+//    absolute link would be (same server, below the start page's folder) and saved as a path
+//    relative to the page. One that is not followed keeps its text.
+
 // Error codes written into the Error field of a record.
 // clang-format off
 inline constexpr int32_t HVR_ERR_NONE = 0;

@@ -28,8 +28,9 @@ class ResolveTest : public ::testing::Test {
   };
   // Scans one anchor with the value on a page in pageDirectory, for the start path.
   Resolved Resolve(const std::string& pageDirectory, const std::string& value,
-                   const std::string& startPath = "") {
+                   const std::string& startPath = "", int32_t options = 0) {
     ScanFixture fixture(Http("/" + startPath), &session_);
+    fixture.site().AddOptions(static_cast<uint32_t>(options));
     ScanResult result = fixture.Scan("<a href=\"" + value + "\">", {4096}, pageDirectory);
     const std::string prefix = "<a href=\"", suffix = "\">";
     EXPECT_TRUE(result.saved.starts_with(prefix) && result.saved.ends_with(suffix)) << result.saved;
@@ -184,6 +185,37 @@ TEST_F(ResolveTest, DirectoryLinks_GetTheIndexNameOfTheFolderTheyName) {
   auto targets = server_.requestTargets();
   EXPECT_EQ(std::vector<std::string>(targets.begin() + static_cast<long>(before), targets.end()),
             (Links{"/dir/sub/.htaccess", "/dir/sub/index.html", "/dir/sub/index.htm"}));
+}
+
+TEST_F(ResolveTest, RootLinks_AreFollowedOnlyWithTheirOptionAndLeadFromThePage) {
+  struct Row {
+    std::string page, link, start;
+    Links reported;
+    std::string value;
+  };
+  const std::string other = "//elsewhere:1/x.html";
+  const Row rows[] = {
+      {"/", "/dir/a.html", "", {"dir/a.html"}, "dir/a.html"},
+      {"dir/sub/", "/dir/a.html", "", {"dir/a.html"}, "../../dir/a.html"},
+      {"dir/", "/x.html", "", {"x.html"}, "../x.html"},
+      {"dir/", "/", "", {""}, "../index.html"},
+      {"dir/", "/sub/", "", {"sub/"}, "../sub/index.html"},
+      // The start area holds as for absolute links; what is left out keeps its text.
+      {"dir/", "/dir/b.html", "dir/", {"dir/b.html"}, "b.html"},
+      {"dir/", "/other.html", "dir/", {}, "/other.html"},
+      // "//host/path" names a server: this one, or another that is left alone.
+      {"dir/", "//" + Host() + "/dir/c.html", "", {"dir/c.html"}, "../dir/c.html"},
+      {"dir/", other, "", {}, other},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve(row.page, row.link, row.start, HVR_OPT_ROOT_LINKS);
+    EXPECT_EQ(r.reported, row.reported) << row.page << " " << row.link;
+    EXPECT_EQ(r.value, row.value) << row.page << " " << row.link;
+    // Without the option nothing of this changes: not followed, not rewritten.
+    Resolved plain = Resolve(row.page, row.link, row.start);
+    EXPECT_TRUE(plain.reported.empty()) << row.link;
+    EXPECT_EQ(plain.value, row.link);
+  }
 }
 
 }  // namespace
