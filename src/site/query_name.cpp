@@ -46,20 +46,26 @@ std::string QueryFileName(std::string_view name, std::string_view query, bool ht
     changed |= out != c;
     mapped += out;
   }
-  const std::string ending =
-      html && !EndsWithNoCase(base + mapped, ".html") && !EndsWithNoCase(base + mapped, ".htm")
-          ? ".html"
-          : "";
+  // The name ends as its kind of file does, so that a browser opening the copy from the disk
+  // takes it for what it is: a page as .html, any other file with its own extension.
+  const size_t dot = name.rfind('.');
+  const std::string extension =
+      html ? ".html"
+           : (dot != std::string_view::npos && dot > 0 ? std::string(name.substr(dot)) : "");
+  auto endingFor = [&](const std::string& text) -> std::string {
+    if (EndsWithNoCase(text, extension) || (html && EndsWithNoCase(text, ".htm"))) return "";
+    return extension;
+  };
   const std::string hash = "~" + HashText(query);
-  if (base.size() + mapped.size() + ending.size() > kMaxQueryFileName) {
-    const size_t room =
-        kMaxQueryFileName - std::min(kMaxQueryFileName, base.size() + hash.size() + ending.size());
+  if (base.size() + mapped.size() + endingFor(base + mapped).size() > kMaxQueryFileName) {
+    const size_t room = kMaxQueryFileName -
+                        std::min(kMaxQueryFileName, base.size() + hash.size() + extension.size());
     mapped.resize(std::min(mapped.size(), room));
     changed = true;
   }
   std::string result = base + mapped;
   if (changed) result += hash;
-  return result + ending;
+  return result + endingFor(result);
 }
 
 bool NamesPage(std::string_view name) {

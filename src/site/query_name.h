@@ -13,9 +13,9 @@ inline constexpr size_t kMaxQueryFileName = 160;
 // The file name for name (the last component of the URL path, "" for a folder) with query
 // (the text after "?"): name, "@", the query with every byte outside letters, digits and
 // "-_.=,+~&" made "_" and no ".." left, then "~" and a hash of the query when anything was
-// changed or cut to keep the name within kMaxQueryFileName, then ".html" when html is set and the
-// name does not end in ".html" or ".htm" already. A folder's name is "index". The result holds
-// no separator, no control byte and no "..", whatever the query.
+// changed or cut to keep the name within kMaxQueryFileName, then the ending: ".html" when html
+// is set, else the extension of name, unless the name ends so already. A folder's name is
+// "index". The result holds no separator, no control byte and no "..", whatever the query.
 std::string QueryFileName(std::string_view name, std::string_view query, bool html);
 
 // True when a path's last component names a page by its extension: none, or one of the

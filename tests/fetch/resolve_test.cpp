@@ -218,4 +218,59 @@ TEST_F(ResolveTest, RootLinks_AreFollowedOnlyWithTheirOptionAndLeadFromThePage) 
   }
 }
 
+TEST_F(ResolveTest, QueryLinks_AreReportedWithTheirQueryAndLeadToTheQuerysFile) {
+  struct Row {
+    std::string page, link;
+    Links reported;
+    std::string value;
+  };
+  const Row rows[] = {
+      {"dir/", "list.php?page=2", {"dir/list.php?page=2"}, "list.php@page=2.html"},
+      {"dir/", "list.php?a=1&amp;b=2", {"dir/list.php?a=1&b=2"}, "list.php@a=1&b=2.html"},
+      {"dir/sub/", "../list.php?p=3", {"dir/list.php?p=3"}, "../list.php@p=3.html"},
+      {"dir/", Http("/dir/list.php?p=4"), {"dir/list.php?p=4"}, "../dir/list.php@p=4.html"},
+      {"dir/", Http("/search?q=x"), {"search?q=x"}, "../search@q=x.html"},
+      {"dir/", "sub/?page=2", {"dir/sub/?page=2"}, "sub/index@page=2.html"},
+      {"dir/", "img.gif?v=2", {"dir/img.gif?v=2"}, "img.gif@v=2.gif"},
+      // An empty query is none.
+      {"dir/", "a.html?", {"dir/a.html"}, "a.html"},
+      // Not followed: the value stays as it was.
+      {"dir/", "http://elsewhere/list.php?p=1", {}, "http://elsewhere/list.php?p=1"},
+      {"dir/", "../../x.php?p=1", {}, "../../x.php?p=1"},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve(row.page, row.link, "", HVR_OPT_QUERY_PAGES);
+    EXPECT_EQ(r.reported, row.reported) << row.page << " " << row.link;
+    EXPECT_EQ(r.value, row.value) << row.page << " " << row.link;
+  }
+  // Without the option the query is cut off by the scanner, as ever.
+  Resolved plain = Resolve("dir/", "list.php?page=2");
+  EXPECT_EQ(plain.reported, Links{"dir/list.php"});
+  EXPECT_EQ(plain.value, "list.php?page=2");
+}
+
+TEST_F(ResolveTest, RemoteLinks_NameTheServersFileWhenItIsNotCopied) {
+  const std::string origin = Http("");
+  struct Row {
+    std::string link, value;
+  };
+  // The fixture's site wants every type and has no limits: followed links stay local.
+  const Row rows[] = {
+      {"a.html", "a.html"},
+      {"/x/b.html", origin + "/x/b.html"},
+      {"//elsewhere/c.html", "http://elsewhere/c.html"},
+      {"../../../d.html", origin + "/d.html"},
+      {"http://elsewhere/e.html", "http://elsewhere/e.html"},
+      {"mailto:me@example.org", "mailto:me@example.org"},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve("dir/", row.link, "", HVR_OPT_REMOTE_LINKS);
+    EXPECT_EQ(r.value, row.value) << row.link;
+  }
+  // A start folder leaves the rest of the server out.
+  Resolved outside = Resolve("dir/", "/y.html", "dir/", HVR_OPT_REMOTE_LINKS | HVR_OPT_ROOT_LINKS);
+  EXPECT_TRUE(outside.reported.empty());
+  EXPECT_EQ(outside.value, origin + "/y.html");
+}
+
 }  // namespace

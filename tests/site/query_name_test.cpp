@@ -25,7 +25,11 @@ void ExpectSafe(const std::string& name, const std::string& query) {
 TEST(QueryNameTest, PlainQueriesKeepTheirTextAndPagesEndInHtml) {
   EXPECT_EQ(QueryFileName("list.php", "page=2", true), "list.php@page=2.html");
   EXPECT_EQ(QueryFileName("list.php", "page=3", true), "list.php@page=3.html");
-  EXPECT_EQ(QueryFileName("img.cgi", "id=4&s=big", false), "img.cgi@id=4&s=big");
+  // Other files keep their extension at the end.
+  EXPECT_EQ(QueryFileName("style.css", "v=3", false), "style.css@v=3.css");
+  EXPECT_EQ(QueryFileName("img.cgi", "id=4&s=big", false), "img.cgi@id=4&s=big.cgi");
+  EXPECT_EQ(QueryFileName("get", "f=a.zip", false), "get@f=a.zip");
+  EXPECT_EQ(QueryFileName("a.zip", "f=a.zip", false), "a.zip@f=a.zip");
   EXPECT_EQ(QueryFileName("", "page=2", true), "index@page=2.html");
   EXPECT_EQ(QueryFileName("a.html", "x=1.html", true), "a.html@x=1.html");
   EXPECT_EQ(QueryFileName("a.HTM", "v", true), "a.HTM@v.html");
