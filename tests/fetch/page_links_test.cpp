@@ -112,4 +112,35 @@ TEST(PageLinksTest, RawPagesKeepTheirTextWhileTheLinksAreFollowed) {
   EXPECT_EQ(r.links, (Links{"a.jpg", "b.jpg", "c.png", "d.png"}));
 }
 
+TEST(PageLinksTest, LongStyleBlocksAndValuesGiveTheSameCopyInEveryBlockSize) {
+  // Pages beyond the largest block size: a style block of many rules and a long srcset, in
+  // single bytes, small odd blocks, and blocks of more than 1 MiB.
+  std::string rules, srcset;
+  for (int i = 0; i < 60000; ++i)
+    rules += "r" + std::to_string(i) + "{b:url(/i/" + std::to_string(i % 7) + ".png)}\n";
+  for (int i = 0; i < 20000; ++i)
+    srcset += "/s/" + std::to_string(i % 5) + ".png " + std::to_string(i) + "w, ";
+  const std::string data = "data:image/png;base64," + std::string(300 * 1024, 'A');
+  const std::string page = "<style>" + rules + "x{y:url(" + data + ")}</style><img srcset=\"" +
+                           srcset + "\"><a href=/z.html>";
+  ASSERT_GT(page.size(), (1u << 20) + 1);
+  ScanFixture fixture;
+  fixture.site().AddOptions(kMore);
+  ScanResult first;
+  for (size_t size : {size_t{1}, size_t{7}, size_t{4096}, (size_t{1} << 20) + 1, size_t{4} << 20}) {
+    ScanResult r = fixture.Scan(page, {size}, "d/");
+    if (size == 1) {
+      first = r;
+      continue;
+    }
+    EXPECT_TRUE(r.links == first.links) << "blocks of " << size;
+    EXPECT_TRUE(r.saved == first.saved) << "blocks of " << size;
+  }
+  // Each distinct link is listed once; the copy leads from d/ to the root's files.
+  EXPECT_EQ(first.links.size(), 7u + 5u + 1u);
+  EXPECT_NE(first.saved.find("r59999{b:url(../i/2.png)}"), std::string::npos);
+  EXPECT_NE(first.saved.find("../s/4.png 19999w, \">"), std::string::npos);
+  EXPECT_NE(first.saved.find("x{y:url(" + data + ")}</style>"), std::string::npos);
+}
+
 }  // namespace
