@@ -108,13 +108,15 @@ inline constexpr int32_t HVR_OPT_NORMAL_PRIORITY = static_cast<int32_t>(0x800000
 //    of its own: "dir/list.php?page=2" is requested as such and saved in dir/ as
 //    "list.php@page=2.html". The query's letters, digits and "-_.=,+~&" stay; any other byte
 //    becomes "_" and no ".." is left, and then, as for a name cut to its 160 bytes, "~" and a hash
-//    of the query follow. The name ends in ".html" when its path names a page (no extension,
-//    .html, .htm, .php, .asp, .aspx, .jsp, .cgi, .pl, ...) or the server says text/html, and the
-//    file is then scanned as a page; other files end in their own extension
-//    ("style.css@v=3.css"). Links are rewritten while their target is not yet known, from its
-//    path alone; a file whose path does not name a page but that the server calls text/html is
-//    still saved as .html, and links written before that lead to the name without it. A query
-//    with a control byte is neither followed nor requested; "dir/?x" is saved as "index@x.html".
+//    of the query follow. The answer is scanned as a page when the server says text/html (or,
+//    without a Content-Type, when its path names a page: no extension, .html, .htm, .php, .asp,
+//    .aspx, .jsp, .cgi, .pl, ...); its name then ends in ".html". Links are rewritten before
+//    their target's answer is known, from its path alone, so a path that names a page always
+//    gets ".html" (a download.php?f=a.zip keeps its bytes under that name, unscanned); other
+//    files end in their own extension ("style.css@v=3.css"), and one that the server calls
+//    text/html gets ".html" as well, while links written before lead to the name without it. A
+//    query with a control byte is neither followed nor requested; "dir/?x" is saved as
+//    "index@x.html".
 //  * HVR_OPT_REMOTE_LINKS: when a page is saved, each link whose file the job will not copy is
 //    written as the file's absolute URL ("http://host:port/path"), so that the copy still leads
 //    there when online: another server, outside the start folder, an excluded or unwanted type,

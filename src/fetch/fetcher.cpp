@@ -209,16 +209,25 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
       ClassifyFile();
       return 0;
     }
-    // A query page that the server calls text/html, or whose name is a page's, is saved as an
-    // .html file and scanned as a page.
+    // A query page is scanned as a page when the server calls it one (or, without a type, when
+    // its path names a page). Its name ends in .html then, and also whenever its path names a
+    // page: links to it were written from the path alone, before its answer was known.
     std::string type;
-    const bool html = NamesPage(plainName) || (m_Request->QueryHeader("Content-Type", &type) &&
-                                               cp932::StartsWithNoCase(type, "text/html"));
-    m_LocalName = QueryFileName(plainName, std::string_view(query).substr(1), html);
+    const bool typed = m_Request->QueryHeader("Content-Type", &type);
+    const bool html = typed ? cp932::StartsWithNoCase(type, "text/html") ||
+                                  cp932::StartsWithNoCase(type, "application/xhtml+xml")
+                            : NamesPage(plainName);
+    m_LocalName =
+        QueryFileName(plainName, std::string_view(query).substr(1), html || NamesPage(plainName));
     m_Extension = path.substr(std::min(sd.dot, path.size()));
     if (sd.dot == cp932::npos || (sd.slash != cp932::npos && sd.dot < sd.slash))
       m_Extension.clear();
-    ClassifyFile();
+    // (The type comes from the path's own extension, never from the query.)
+    if (m_Extension.empty()) {
+      m_FileType = kTypeNone;
+    } else {
+      ClassifyFile();
+    }
     if (html) m_FileType = kTypeHtml;
     return 0;
   }

@@ -195,4 +195,28 @@ TEST_F(LinksCrawlTest, RemoteLinks_NameWhatIsNotCopiedAndLeaveCopiedFilesLocal) 
   EXPECT_EQ(Saved("i.gif"), "gif");
 }
 
+TEST_F(LinksCrawlTest, QueryPages_AreScannedOnlyWhenTheServerCallsThemPages) {
+  // A download from a page script keeps its bytes (no CR LF, no rewritten links) under the name
+  // its link was given; a typeless answer of a page script is a page.
+  const std::string zip = "PK\x03\x04\n<a href=\"/x.html\">\n";
+  server_.Set("/index.html",
+              R::Ok("<a href=\"get.php?f=a.zip\">z</a><a href=\"get.php?f=b.txt\">t</a>"
+                    "<a href=\"list.php?p=1\">l</a>"));
+  server_.Set("/get.php?f=a.zip", R::Ok(zip).Header("Content-Type", "application/zip"));
+  server_.Set("/get.php?f=b.txt", R::Ok("a\nb.html").Header("Content-Type", "text/plain"));
+  server_.Set("/list.php?p=1", R::Ok("<a href=\"?p=2\">n</a>"));
+  server_.Set("/list.php?p=2", R::Ok("two"));
+  HvrJobInfo job = MakeJob(server_.url("/index.html"), dir_.path());
+  job.Options = HVR_OPT_QUERY_PAGES;
+  auto outcome = handle_.Run(&job);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(Saved("index.html"),
+            "<a href=\"get.php@f=a.zip.html\">z</a><a href=\"get.php@f=b.txt.html\">t</a>"
+            "<a href=\"list.php@p=1.html\">l</a>");
+  EXPECT_EQ(Saved("get.php@f=a.zip.html"), zip);
+  EXPECT_EQ(Saved("get.php@f=b.txt.html"), "a\nb.html");
+  EXPECT_EQ(Saved("list.php@p=1.html"), "<a href=\"list.php@p=2.html\">n</a>");
+  EXPECT_EQ(Saved("list.php@p=2.html"), "two");
+}
+
 }  // namespace
