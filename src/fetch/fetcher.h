@@ -151,6 +151,9 @@ class KtWdlFetcher {
   int ProcessLink(KtWdlLinkList* links, int depth);
   // The link forms, each to its resolution step.
   int DispatchLink(KtWdlLinkList* links, int depth);
+  // The token is a link value in single quotes (with HVR_OPT_MORE_LINKS), not already inside
+  // such a pair.
+  bool IsSingleQuoted() const;
   // With HVR_OPT_REMOTE_LINKS: the absolute URL that replaces a link whose file the job will not
   // copy, as far as is known while the page is saved; empty to keep the resolved value.
   std::string RemoteUrl(const std::string& original) const;
@@ -263,6 +266,7 @@ class KtWdlFetcher {
   bool m_LinkReported = false;  // the link being resolved was handed to the site
   std::string m_LinkQuery;      // "?query" of the link being resolved, reported with it
   std::string m_ReportedPath;   // the path the link being resolved was reported as
+  bool m_Unquoting = false;     // resolving the link inside a value's single quotes
 
   // State of the link forms beyond the tokenizer's, reset with it.
   int m_SpecialKind = kValueNone;  // of the attribute waiting for "="

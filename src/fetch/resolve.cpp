@@ -62,10 +62,7 @@ void KtWdlFetcher::AppendIndexName(std::string_view tested, const std::string& d
 int KtWdlFetcher::ProcessLink(KtWdlLinkList* links, int depth) {
   // The query part of a link and the link in single quotes are decided by their own inner
   // call.
-  const std::string_view t = m_Token;
-  const bool inner =
-      !m_LinkQuery.empty() || (t.size() >= 2 && t.front() == '\'' && t.back() == '\'' &&
-                               m_Site->HasOption(HVR_OPT_MORE_LINKS) == 1);
+  const bool inner = !m_LinkQuery.empty() || IsSingleQuoted();
   if (inner || m_Site->HasOption(HVR_OPT_REMOTE_LINKS) == 0) return DispatchLink(links, depth);
   const std::string original = m_Token;
   m_ReportedPath.clear();
@@ -73,6 +70,11 @@ int KtWdlFetcher::ProcessLink(KtWdlLinkList* links, int depth) {
   std::string remote = RemoteUrl(original);
   if (!remote.empty()) m_Token = std::move(remote);
   return 0;
+}
+
+bool KtWdlFetcher::IsSingleQuoted() const {
+  return !m_Unquoting && m_Token.size() >= 2 && m_Token.front() == '\'' && m_Token.back() == '\'' &&
+         m_Site->HasOption(HVR_OPT_MORE_LINKS) == 1;
 }
 
 std::string KtWdlFetcher::RemoteUrl(const std::string& original) const {
@@ -110,10 +112,11 @@ int KtWdlFetcher::DispatchLink(KtWdlLinkList* links, int depth) {
   // A view: the token is only rewritten (by the index step) after its last use here.
   const std::string_view t = m_Token;
   m_LinkReported = false;
-  if (t.size() >= 2 && t.front() == '\'' && t.back() == '\'' &&
-      m_Site->HasOption(HVR_OPT_MORE_LINKS) == 1) {
-    // A value in single quotes: the link is what they enclose.
+  if (IsSingleQuoted()) {
+    // A value in single quotes: the link is what they enclose (taken as it is, quotes or not).
+    m_Unquoting = true;
     std::string inner = ResolveFoundLink(t.substr(1, t.size() - 2), links, depth);
+    m_Unquoting = false;
     m_Token = "'" + inner + "'";
     return 0;
   }

@@ -143,4 +143,17 @@ TEST(PageLinksTest, LongStyleBlocksAndValuesGiveTheSameCopyInEveryBlockSize) {
   EXPECT_NE(first.saved.find("x{y:url(" + data + ")}</style>"), std::string::npos);
 }
 
+TEST(PageLinksTest, NestedQuotesAreTakenOffOnce) {
+  // Only one pair of single quotes encloses a link; a value of many quotes must not make the
+  // scanner take them off one pair after the other (a stack per pair).
+  const std::string quotes(1u << 19, '\'');
+  ScanFixture fixture;
+  fixture.site().AddOptions(kMore | HVR_OPT_REMOTE_LINKS);
+  ScanResult r = fixture.Scan("<a href=''x.html''><a href=" + quotes + ">", {4096}, "d/");
+  ASSERT_EQ(r.links.size(), 2u);
+  EXPECT_EQ(r.links[0], "d/'x.html'");
+  EXPECT_TRUE(r.links[1] == "d/" + quotes.substr(2) + "/");  // no extension: a folder
+  EXPECT_TRUE(r.saved == "<a href=''x.html''><a href=" + quotes + ">");
+}
+
 }  // namespace
