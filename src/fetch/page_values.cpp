@@ -178,8 +178,11 @@ void KtWdlFetcher::FinishValueAndStyle(hvfs::OutputFile* out, KtWdlLinkList* lin
   m_ValueScanner = nullptr;
 }
 
-std::string KtWdlFetcher::ResolveFoundLink(std::string_view value, KtWdlLinkList* links,
+std::string KtWdlFetcher::ResolveFoundLink(std::string_view found, KtWdlLinkList* links,
                                            int depth) {
+  // A copy: the text may lie in the token, which this replaces for a while.
+  const std::string text(found);
+  const std::string_view value = text;
   // Links of other schemes (data:, mailto:, ...) are no files of the site.
   std::string_view scheme;
   if (value.empty() || (HasScheme(value, &scheme) && !cp932::EqualsNoCase(scheme, "http") &&
