@@ -132,6 +132,43 @@ inline constexpr int32_t HVR_OPT_NORMAL_PRIORITY = static_cast<int32_t>(0x800000
 //   the bit an https:// start URL is asked over plain HTTP on its port, as the walk always did.
 // HVR_OPT_INSECURE: with HVR_OPT_HTTPS, certificates are not checked at all (issuer, dates,
 //   host name): for a host that knows what it is talking to.
+
+// The link extensions in detail:
+//  * HVR_OPT_ROOT_LINKS: "/path" is taken as the absolute link to the page's server with that
+//    path, "//host/path" as the absolute link to that server; each is then followed when an
+//    absolute link would be (same server, below the start page's folder) and saved as a path
+//    relative to the page. One that is not followed keeps its text. (A page started below the
+//    server's root therefore does not follow "/css/site.css" when "/css/" lies outside its start
+//    folder; relative links to it are followed, as ever.)
+//  * HVR_OPT_MORE_LINKS: besides the link attributes, a page's links are found in "srcset" (every
+//    candidate), "poster", the URL of <meta http-equiv="refresh" content="...; url=..."> (when
+//    http-equiv comes first), "style" attributes, <style> blocks and ".css" files: url() in every
+//    quoting form and @import. Each is filtered, followed and rewritten like an attribute's link,
+//    and keeps its query and fragment in the copy; data: and other schemes are left alone. These
+//    values keep their blanks in the copy, a value in single quotes is the link it encloses, and a
+//    style sheet is saved as received but for its links. Nothing in comments or CSS strings
+//    counts. A link longer than 64 KiB (long data: URLs) passes unchanged.
+//  * HVR_OPT_QUERY_PAGES: a link keeps its query ("&amp;" read as "&"), and each query is a file
+//    of its own: "dir/list.php?page=2" is requested as such and saved in dir/ as
+//    "list.php@page=2.html". The query's letters, digits and "-_.=,+~&" stay; any other byte
+//    becomes "_" and no ".." is left, and then, as for a name cut to its 160 bytes, "~" and a hash
+//    of the query follow. The answer is scanned as a page when the server says text/html (or,
+//    without a Content-Type, when its path names a page: no extension, .html, .htm, .php, .asp,
+//    .aspx, .jsp, .cgi, .pl, ...); its name then ends in ".html". Links are rewritten before
+//    their target's answer is known, from its path alone, so a path that names a page always
+//    gets ".html" (a download.php?f=a.zip keeps its bytes under that name, unscanned); other
+//    files end in their own extension ("style.css@v=3.css"), and one that the server calls
+//    text/html gets ".html" as well, while links written before lead to the name without it. A
+//    query with a control byte is neither followed nor requested; "dir/?x" is saved as
+//    "index@x.html".
+//  * HVR_OPT_REMOTE_LINKS: when a page is saved, each link whose file the job will not copy is
+//    written as the file's absolute URL ("http://host:port/path"), so that the copy still leads
+//    there when online: another server, outside the start folder, an excluded or unwanted type,
+//    beyond the link-depth or the folder-depth limit, above the server's root, a file that has
+//    already failed, or one that the server's rules exclude. A link to a file that is going to be
+//    copied leads to it locally. A file that fails only after the page was saved keeps its local
+//    link, which then leads nowhere; its path is in FailedFiles.
+
 // Error codes written into the Error field of a record.
 // clang-format off
 inline constexpr int32_t HVR_ERR_NONE = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fetch/fetcher.h"
+#include "fetch/page_sink.h"
 #include "harvo.h"
 #include "platform/http.h"
 #include "platform/thread.h"
@@ -45,7 +46,7 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   hvfs::OutputFile out;
   // No symbolic link below the site folder is followed on the way to the file.
   const std::string siteFolder = m_Site->GetSaveFolder();
-  if (!out.Open(m_SaveDirectory + m_FileName, &siteFolder)) {
+  if (!out.Open(m_SaveDirectory + m_LocalName, &siteFolder)) {
     m_Site->NoteReason(out.ErrorText());
     CloseRequest();
     return -1;
@@ -64,7 +65,9 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   m_Converting = false;
   m_Undecided.clear();
 
-  int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth) : ReceiveOther(&out);
+  int result = m_FileType == kTypeHtml ? ReceiveHtml(&out, links, depth)
+               : IsStyleSheet()        ? ReceiveCss(&out, links, depth)
+                                       : ReceiveOther(&out);
   m_RawOut = nullptr;
   if (result == kTransportFailure) {
     m_Site->ReportUrlError(objectName.c_str(), HVR_ERR_HTTP_OTHER, m_TransportError);
@@ -110,6 +113,33 @@ int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
   return 0;
 }
 
+int KtWdlFetcher::ReceiveCss(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
+  // A raw copy keeps the sheet as received; its links are still found and followed.
+  const bool raw = m_Site->HasOption(HVR_OPT_RAW_HTML) == 1;
+  PageSink sink(this, raw ? nullptr : out, links, depth, false);
+  unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
+  m_Css.Reset(false);
+  if (IsStopping()) return 0;
+  while (true) {
+    int count = 0;
+    try {
+      std::lock_guard<KtWdlSite> lock(*m_Site);
+      count = m_Request->Read(m_ReceiveBuffer.data(), block);
+    } catch (const CInternetException& e) {
+      m_TransportError = e.what();
+      return kTransportFailure;
+    }
+    if (count <= 0) break;
+    AddReceived(&m_Received, count);
+    std::string_view text(reinterpret_cast<const char*>(m_ReceiveBuffer.data()),
+                          static_cast<size_t>(count));
+    if (raw && !out->Write(text.data(), text.size())) return kWriteFailure;
+    if (!m_Css.Feed(text, &sink)) return kWriteFailure;
+    if (IsStopping()) break;
+  }
+  return m_Css.Finish(&sink) ? 0 : kWriteFailure;
+}
+
 int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
   const bool raw = m_Site->HasOption(HVR_OPT_RAW_HTML) == 1;
   hvfs::OutputFile* copy = raw ? nullptr : out;
@@ -148,11 +178,17 @@ int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlL
   size_t pending = text.size();
   int result = 0;
   while (pending > 0) {
-    // Plain text runs up to a delimiter, which NextToken then takes as a token of its own.
-    if (IsPlainText()) SkipPlainText(&cursor, &pending, out);
-    if (pending > 0 && NextToken(&cursor, &pending, out) == 1) {
-      ProcessToken(links, depth);
-      if (!WriteToken(out, OffsetOf(cursor))) return -1;
+    if (m_InStyle) {
+      ScanStyle(&cursor, &pending, out, links, depth);
+    } else if (m_ValueMode != kNoValue) {
+      ScanValue(&cursor, &pending, out, links, depth);
+    } else {
+      // Plain text runs up to a delimiter, which NextToken then takes as a token of its own.
+      if (IsPlainText()) SkipPlainText(&cursor, &pending, out);
+      if (pending > 0 && NextToken(&cursor, &pending, out) == 1) {
+        ProcessToken(links, depth);
+        if (!WriteToken(out, OffsetOf(cursor))) return -1;
+      }
     }
     if (IsStopping()) {
       result = 1;
@@ -166,6 +202,7 @@ int KtWdlFetcher::ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlL
 }
 
 int KtWdlFetcher::ScanEnd(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
+  FinishValueAndStyle(out, links, depth);
   // The page's last token, cut by the end of the body, still counts and is still written.
   if (m_TokenLength != 0) {
     FinishToken();

@@ -11,6 +11,7 @@
 #include "platform/codepage.h"
 #include "platform/http.h"
 #include "platform/thread.h"
+#include "site/query_name.h"
 #include "site/site.h"
 #include "util/fileutil.h"
 
@@ -141,8 +142,14 @@ int KtWdlFetcher::RequestFileLocked(const char* siteName, const char* urlPath,
   m_Site->NoteReason({});
   if (urlPath == nullptr) return -1;
   // A path that would climb out of the site folder, or make a name with a control character,
-  // is neither requested nor saved.
-  if (const char* unsafe = UnsafeLocalName(urlPath, false)) {
+  // is neither requested nor saved. A query page's name is made safe from its query, which only
+  // must not hold a control character, as it goes into the request line.
+  const std::string_view path = m_Site->PathWithoutQuery(urlPath);
+  const char* unsafe = UnsafeLocalName(path, false);
+  if (unsafe == nullptr && HasControlByte(std::string_view(urlPath).substr(path.size()))) {
+    unsafe = "a query with a control character";
+  }
+  if (unsafe != nullptr) {
     m_Site->NoteReason(unsafe);
     return -1;
   }
@@ -167,7 +174,10 @@ int KtWdlFetcher::RequestFileLocked(const char* siteName, const char* urlPath,
 
 int KtWdlFetcher::SendRequest(const char* urlPath) {
   if (m_Connection == nullptr) return -1;
-  std::string path(urlPath);
+  std::string path(m_Site->PathWithoutQuery(urlPath));
+  // With a query the file name carries it: it is part of the request and of the registry's
+  // path; the local name is made from both once the type of the answer is known.
+  const std::string query = std::string(urlPath).substr(path.size());
   SlashDot sd = FindSlashDot(path);
   if (NamesFileInDirectory(sd)) {
     m_FileName = path.substr(sd.slash + 1);
@@ -183,6 +193,9 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
     m_Extension.clear();
   }
 
+  const std::string plainName = m_FileName;
+  // A folder's query ("dir/?page=2") is asked of the folder itself.
+  m_FileName += query;
   if (m_FileName.empty()) {
     m_FileName = FindIndexName(m_UrlDirectory);
     // An index name is the server's text: the same rules hold for it as for a link's path.
@@ -233,7 +246,31 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
       m_LastModified = Now();
     }
     m_Site->SetJobLastModified(m_LastModified);
-    ClassifyFile();
+    m_LocalName = m_FileName;
+    if (query.empty()) {
+      ClassifyFile();
+      return 0;
+    }
+    // A query page is scanned as a page when the server calls it one (or, without a type, when
+    // its path names a page). Its name ends in .html then, and also whenever its path names a
+    // page: links to it were written from the path alone, before its answer was known.
+    std::string type;
+    const bool typed = m_Request->QueryHeader("Content-Type", &type);
+    const bool html = typed ? cp932::StartsWithNoCase(type, "text/html") ||
+                                  cp932::StartsWithNoCase(type, "application/xhtml+xml")
+                            : NamesPage(plainName);
+    m_LocalName =
+        QueryFileName(plainName, std::string_view(query).substr(1), html || NamesPage(plainName));
+    m_Extension = path.substr(std::min(sd.dot, path.size()));
+    if (sd.dot == cp932::npos || (sd.slash != cp932::npos && sd.dot < sd.slash))
+      m_Extension.clear();
+    // (The type comes from the path's own extension, never from the query.)
+    if (m_Extension.empty()) {
+      m_FileType = kTypeNone;
+    } else {
+      ClassifyFile();
+    }
+    if (html) m_FileType = kTypeHtml;
     return 0;
   }
 
@@ -325,7 +362,7 @@ int KtWdlFetcher::CheckLocalCopy(const char* directory) {
   m_HasLocalCopy = false;
   // Without a compare folder no earlier copy is consulted (never a file of the current folder).
   if (m_CompareDirectory.empty()) return 0;
-  std::string path = m_CompareDirectory + m_FileName;
+  std::string path = m_CompareDirectory + m_LocalName;
   // Looked up by its exact name: a URL path may hold "*" or "?", which a wildcard search would
   // match against other files.
   hvfs::FileInfo info;
@@ -353,6 +390,13 @@ int KtWdlFetcher::IsChanged() const {
   // An encoded body's size is known only once decoded: its time alone decides.
   if (!m_Encoded && length != m_LocalSize) return 1;
   return m_LastModified != m_LocalTime ? 1 : 0;
+}
+
+bool KtWdlFetcher::HasControlByte(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
 }
 
 const char* KtWdlFetcher::UnsafeLocalName(std::string_view urlPath, bool rootObject) {

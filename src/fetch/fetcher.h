@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "fetch/link_scan.h"
 #include "platform/fs.h"
 #include "platform/thread.h"
 #include "site/site.h"
@@ -96,6 +97,7 @@ class KtWdlFetcher {
   // separator; one "/" is allowed for a root object name) and one with a control byte
   // (0x00-0x1F, 0x7F).
   static const char* UnsafeLocalName(std::string_view urlPath, bool rootObject);
+  static bool HasControlByte(std::string_view text);
 
   // Body steps.
   int ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
@@ -116,6 +118,29 @@ class KtWdlFetcher {
   // At the end of the body: the text of a unit that the end cut, held back by the conversion.
   std::string_view FinishConversion();
   void SleepInterval();
+
+  // Links inside attribute values, style blocks and style sheets (HVR_OPT_MORE_LINKS).
+  class PageSink;
+  enum ValueKind { kValueNone = 0, kValueSrcset = 1, kValueStyle = 2, kValueRefresh = 3 };
+  enum ValueMode { kNoValue = 0, kValueWait = 1, kValueIn = 2 };
+  // The kind of value that an attribute name announces in the current tag.
+  int SpecialAttribute(std::string_view name) const;
+  // Keeps the tag name and whether the tag is a refresh, for the attributes that follow.
+  void NoteTagToken(std::string_view token, bool tagName);
+  // Passes an attribute value whose links the value scanners find; returns at its end.
+  void ScanValue(const char** cursor, size_t* count, hvfs::OutputFile* out, KtWdlLinkList* links,
+                 int depth);
+  // Passes the text of a style block up to its end tag, which it leaves as the tokenizer would.
+  void ScanStyle(const char** cursor, size_t* count, hvfs::OutputFile* out, KtWdlLinkList* links,
+                 int depth);
+  // At the end of the page: a value or style block that the end cut.
+  void FinishValueAndStyle(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
+  int ReceiveCss(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
+  bool IsStyleSheet() const;
+  bool IsShiftJisText() const;
+  // What a link found by a value scanner becomes: resolved, filtered and reported like an
+  // attribute's link; its query and fragment stay as they are.
+  std::string ResolveFoundLink(std::string_view value, KtWdlLinkList* links, int depth);
 
   // Tokenizer and link handling.
   void ResetTokenizer();
@@ -139,8 +164,27 @@ class KtWdlFetcher {
   void SpillToken(std::string_view bytes, hvfs::OutputFile* out);
   bool TokenEndsWithDashes() const;
   int ProcessLink(KtWdlLinkList* links, int depth);
+  // The link forms, each to its resolution step.
+  int DispatchLink(KtWdlLinkList* links, int depth);
+  // The token is a link value in single quotes (with HVR_OPT_MORE_LINKS), not already inside
+  // such a pair.
+  bool IsSingleQuoted() const;
+  // With HVR_OPT_REMOTE_LINKS: the absolute URL that replaces a link whose file the job will not
+  // copy, as far as is known while the page is saved; empty to keep the resolved value.
+  std::string RemoteUrl(const std::string& original) const;
+  // The listed path's file is going to be copied: listed, not failed, within the folder-depth
+  // limit and not refused by the server's rules.
+  bool WillBeCopied(const std::string& path) const;
+  bool IsRefusedByServerRules(const std::string& listedPath) const;
   int ResolveSiteLink(KtWdlLinkList* links, int depth);
   int ResolveDotLink(KtWdlLinkList* links, int depth);
+  // "/path" and "//host/path" links (with HVR_OPT_ROOT_LINKS).
+  int ResolveRootLink(KtWdlLinkList* links, int depth);
+  // A link with a query (with HVR_OPT_QUERY_PAGES): its path is resolved as any link, reported
+  // with the query, and the value leads to the query's local file.
+  int ResolveQueryLink(KtWdlLinkList* links, int depth);
+  // "http://" and the server as links name it.
+  std::string SiteOrigin() const;
   void AppendIndexName(std::string_view tested, const std::string& directory);
   void ReportLink(const std::string& path, KtWdlLinkList* links, int depth);
 
@@ -157,6 +201,7 @@ class KtWdlFetcher {
   // Current file, as the worker uses it.
   std::string m_SiteName;
   std::string m_FileName;
+  std::string m_LocalName;  // the name the file is saved as: m_FileName but for query pages
   std::string m_Extension;
   int m_FileType = 0;
   std::string m_UrlDirectory;
@@ -242,8 +287,25 @@ class KtWdlFetcher {
   // layer refuses URLs over 8 MB): from there on it is written to the copy as it arrives rather
   // than held, so that a page of one endless token cannot fill the memory.
   static constexpr size_t kMaxTokenLength = 1 << 20;
-  int m_TokenOverlong = 0;  // 1 once the current token outgrew kMaxTokenLength
-  std::string m_TokenEnd;   // an overlong token's last two bytes as written
+  int m_TokenOverlong = 0;      // 1 once the current token outgrew kMaxTokenLength
+  std::string m_TokenEnd;       // an overlong token's last two bytes as written
+  bool m_LinkReported = false;  // the link being resolved was handed to the site
+  std::string m_LinkQuery;      // "?query" of the link being resolved, reported with it
+  std::string m_ReportedPath;   // the path the link being resolved was reported as
+  bool m_Unquoting = false;     // resolving the link inside a value's single quotes
+
+  // State of the link forms beyond the tokenizer's, reset with it.
+  int m_SpecialKind = kValueNone;  // of the attribute waiting for "="
+  int m_ValueMode = kNoValue;
+  char m_ValueQuote = 0;  // the quote that ends the value, 0 for an unquoted one
+  KtWdlLinkScanner* m_ValueScanner = nullptr;
+  std::string m_TagName;  // lower case, of the current tag; empty when long or none
+  bool m_RefreshTag = false;
+  bool m_InStyle = false;
+  std::string m_StyleHeld;  // the part of a style end tag seen so far
+  KtWdlCssScanner m_Css;
+  KtWdlSrcsetScanner m_Srcset;
+  KtWdlRefreshScanner m_Refresh;
 };
 
 #endif  // HARVO_FETCH_FETCHER_H

@@ -4,8 +4,11 @@
 #include <string_view>
 
 #include "fetch/fetcher.h"
+#include "harvo.h"
 #include "platform/codepage.h"
+#include "site/query_name.h"
 #include "site/site.h"
+#include "util/fileutil.h"
 
 namespace {
 
@@ -35,7 +38,13 @@ std::string UpToSiteRoot(const std::string& urlDirectory) {
 }  // namespace
 
 void KtWdlFetcher::ReportLink(const std::string& path, KtWdlLinkList* links, int depth) {
-  m_Site->AddUrl(path.c_str(), links, depth);
+  m_LinkReported = true;
+  m_ReportedPath = path + m_LinkQuery;
+  m_Site->AddUrl(m_ReportedPath.c_str(), links, depth);
+}
+
+std::string KtWdlFetcher::SiteOrigin() const {
+  return std::string(m_Site->GetLinkScheme()) + "://" + m_Site->GetServerAddress();
 }
 
 // A link to a directory is saved as that directory's index file, so the value gets the index
@@ -44,14 +53,80 @@ void KtWdlFetcher::AppendIndexName(std::string_view tested, const std::string& d
   if (!tested.empty() && !cp932::EndsWithChar(tested, '/')) return;
   // An earlier copy's links are only read; its folder links carry their index names already.
   if (m_ScanningCopy) return;
+  // A folder's query page is saved under a name of its own (ResolveQueryLink).
+  if (!m_LinkQuery.empty()) return;
   std::string name = FindIndexName(directory);
   if (!name.empty()) m_Token += name;
 }
 
 int KtWdlFetcher::ProcessLink(KtWdlLinkList* links, int depth) {
+  // The query part of a link and the link in single quotes are decided by their own inner
+  // call.
+  const bool inner = !m_LinkQuery.empty() || IsSingleQuoted();
+  if (inner || m_Site->HasOption(HVR_OPT_REMOTE_LINKS) == 0) return DispatchLink(links, depth);
+  const std::string original = m_Token;
+  m_ReportedPath.clear();
+  DispatchLink(links, depth);
+  std::string remote = RemoteUrl(original);
+  if (!remote.empty()) m_Token = std::move(remote);
+  return 0;
+}
+
+bool KtWdlFetcher::IsSingleQuoted() const {
+  return !m_Unquoting && m_Token.size() >= 2 && m_Token.front() == '\'' && m_Token.back() == '\'' &&
+         m_Site->HasOption(HVR_OPT_MORE_LINKS) == 1;
+}
+
+std::string KtWdlFetcher::RemoteUrl(const std::string& original) const {
+  if (m_LinkReported) {
+    if (WillBeCopied(m_ReportedPath)) return {};
+    return SiteOrigin() + "/" + m_Site->ListedForm(m_ReportedPath.c_str());
+  }
+  // A link that is not followed at all: what it names on the page's server, when it is a path
+  // there.
+  if (StartsWith(original, "//")) return std::string(m_Site->GetLinkScheme()) + ":" + original;
+  if (StartsWith(original, "/")) return SiteOrigin() + original;
+  size_t climbs = 0;
+  while (original.compare(climbs, 3, "../") == 0) climbs += 3;
+  // Climbing above the root ends at the root, as a browser takes it.
+  if (climbs > 0 && climbs < original.size()) return SiteOrigin() + "/" + original.substr(climbs);
+  return {};
+}
+
+bool KtWdlFetcher::WillBeCopied(const std::string& path) const {
+  const std::string listed = m_Site->ListedForm(path.c_str());
+  if (m_Site->IsListed(listed.c_str()) == 0 || m_Site->IsFailed(listed.c_str()) == 1) return false;
+  const int maxDirDepth = m_Site->GetMaxDirDepth();
+  const std::string folderPath(m_Site->PathWithoutQuery(listed));
+  if (maxDirDepth != -1 && CountOccurrences(folderPath.c_str(), "/") >= maxDirDepth) return false;
+  return !IsRefusedByServerRules(listed);
+}
+
+bool KtWdlFetcher::IsRefusedByServerRules(const std::string&) const {
+  // Rules of the server that keep the walk from a path it has listed (robots.txt) are asked
+  // here, so that such a link keeps its absolute URL too.
+  return false;
+}
+
+int KtWdlFetcher::DispatchLink(KtWdlLinkList* links, int depth) {
   // A view: the token is only rewritten (by the index step) after its last use here.
   const std::string_view t = m_Token;
-  if (!t.empty() && t[0] == '/') return 0;
+  m_LinkReported = false;
+  if (IsSingleQuoted()) {
+    // A value in single quotes: the link is what they enclose (taken as it is, quotes or not).
+    m_Unquoting = true;
+    std::string inner = ResolveFoundLink(t.substr(1, t.size() - 2), links, depth);
+    m_Unquoting = false;
+    m_Token = "'" + inner + "'";
+    return 0;
+  }
+  if (m_LinkQuery.empty() && m_Site->HasOption(HVR_OPT_QUERY_PAGES) == 1 &&
+      t.find('?') != std::string_view::npos) {
+    return ResolveQueryLink(links, depth);
+  }
+  if (!t.empty() && t[0] == '/') {
+    return m_Site->HasOption(HVR_OPT_ROOT_LINKS) ? ResolveRootLink(links, depth) : 0;
+  }
   // Absolute links of the site's own scheme may name the site; the other scheme never does.
   const bool secure = m_Site->IsSecure();
   if (cp932::StartsWithNoCase(t, "https://")) return secure ? ResolveSiteLink(links, depth) : 0;
@@ -64,6 +139,49 @@ int KtWdlFetcher::ProcessLink(KtWdlLinkList* links, int depth) {
   path += t;
   ReportLink(path, links, depth);
   AppendIndexName(t, path);
+  return 0;
+}
+
+int KtWdlFetcher::ResolveQueryLink(KtWdlLinkList* links, int depth) {
+  const std::string original = m_Token;
+  const size_t mark = original.find('?');
+  std::string base = original.substr(0, mark);
+  const std::string query = DecodeQuery(std::string_view(original).substr(mark + 1));
+  // A query with a control character is asked of no server; an empty one is no query.
+  if (HasControlByte(query)) return 0;
+  if (query.empty()) {
+    m_Token = base;
+    return ProcessLink(links, depth);
+  }
+  // "?page=2" alone is a query of the page itself.
+  if (base.empty()) base = std::string(m_Site->PathWithoutQuery(m_FileName));
+  m_Token = base;
+  m_LinkQuery = "?" + query;
+  ProcessLink(links, depth);
+  m_LinkQuery.clear();
+  if (!m_LinkReported) {
+    m_Token = original;
+    return 0;
+  }
+  // The resolved link leads to the query's file in the folder that its path names.
+  const size_t baseSlash = cp932::FindLast(base, '/');
+  const std::string name = base.substr(baseSlash == cp932::npos ? 0 : baseSlash + 1);
+  // (An absolute link's path without "." comes back as a folder; with a query it names a file.)
+  if (!name.empty() && cp932::EndsWithChar(m_Token, '/')) m_Token.pop_back();
+  const size_t slash = cp932::FindLast(m_Token, '/');
+  m_Token.erase(slash == cp932::npos ? 0 : slash + 1);
+  m_Token += QueryFileName(name, query, NamesPage(name));
+  return 0;
+}
+
+int KtWdlFetcher::ResolveRootLink(KtWdlLinkList* links, int depth) {
+  // "/path" names a path on the page's own server, "//host/path" a server of the page's scheme:
+  // either is taken as the absolute link it stands for.
+  const std::string original = m_Token;
+  m_Token = (StartsWith(original, "//") ? "http:" : SiteOrigin()) + original;
+  ResolveSiteLink(links, depth);
+  // A link the walk does not take keeps its text.
+  if (!m_LinkReported) m_Token = original;
   return 0;
 }
 
@@ -102,8 +220,7 @@ int KtWdlFetcher::ResolveDotLink(KtWdlLinkList* links, int depth) {
 
 int KtWdlFetcher::ResolveSiteLink(KtWdlLinkList* links, int depth) {
   std::string t = m_Token;
-  const std::string scheme = std::string(m_Site->GetLinkScheme()) + "://";
-  const std::string server = scheme + m_Site->GetServerAddress();
+  const std::string server = SiteOrigin();
   const std::string startUrl = server + "/" + StartFolder(m_Site->GetStartPath());
   const std::string rootUrl = server + "/";
   std::string pageUrl = server + "/" + m_UrlDirectory;

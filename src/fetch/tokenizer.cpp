@@ -10,6 +10,7 @@
 #endif
 
 #include "fetch/fetcher.h"
+#include "harvo.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -108,6 +109,14 @@ void KtWdlFetcher::ResetTokenizer() {
   m_Token.clear();
   m_TokenOverlong = 0;
   m_TokenEnd.clear();
+  m_SpecialKind = kValueNone;
+  m_ValueMode = kNoValue;
+  m_ValueQuote = 0;
+  m_ValueScanner = nullptr;
+  m_TagName.clear();
+  m_RefreshTag = false;
+  m_InStyle = false;
+  m_StyleHeld.clear();
 }
 
 int KtWdlFetcher::IsLinkAttribute(std::string_view token) const {
@@ -182,8 +191,14 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
   const char* p = *cursor;
   const char* end = p + *count;
   bool complete = false;
+  // With query pages a link value keeps its query: "?" and "=" do not end it.
+  const bool queryValue = m_AfterEquals && m_Site->HasOption(HVR_OPT_QUERY_PAGES) == 1;
+  auto classOf = [queryValue](char c) {
+    return queryValue && (c == '?' || c == '=') ? static_cast<unsigned char>(kOrdinary)
+                                                : ClassOf(c);
+  };
   while (p < end) {
-    unsigned char cls = ClassOf(*p);
+    unsigned char cls = classOf(*p);
     if (cls == kSpace && !m_InQuote) {
       if (m_InToken) {
         complete = true;
@@ -207,7 +222,7 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
     const char* run = p;
     if (m_TokenLength == 0) m_TokenStart = OffsetOf(run);
     while (p < end) {
-      unsigned char c = ClassOf(*p);
+      unsigned char c = classOf(*p);
       if (c == kDelimiter || (c == kSpace && !m_InQuote)) break;
       ++p;
     }
@@ -222,6 +237,8 @@ int KtWdlFetcher::NextToken(const char** cursor, size_t* count, hvfs::OutputFile
 int KtWdlFetcher::ProcessToken(KtWdlLinkList* links, int depth) {
   const std::string& t = m_Token;
   const char first = t.empty() ? '\0' : t[0];
+  const bool tagName = m_AfterOpen != 0;
+  const bool moreLinks = m_Site->HasOption(HVR_OPT_MORE_LINKS) == 1;
 
   if (m_AfterOpen) {
     if (t == "!--" || t == "COMMENT") {
@@ -237,6 +254,7 @@ int KtWdlFetcher::ProcessToken(KtWdlLinkList* links, int depth) {
   }
   m_AfterOpen = 0;
   if (m_InComment) return 0;
+  if (moreLinks) NoteTagToken(t, tagName);
 
   if (first == '<' && !m_InQuote) {
     m_AfterOpen = 1;
@@ -246,15 +264,33 @@ int KtWdlFetcher::ProcessToken(KtWdlLinkList* links, int depth) {
     m_InTag = 0;
     m_AfterEquals = 0;
     m_InQuote = 0;
+    if (moreLinks && m_TagName == "style") {
+      // The text up to the end tag is a style sheet (ScanStyle).
+      m_InStyle = true;
+      m_StyleHeld.clear();
+      m_Css.Reset(IsShiftJisText());
+    }
+    m_TagName.clear();
+    m_RefreshTag = false;
   } else if (first == '"') {
     m_InQuote ^= 1;
   } else if (first == '#') {
     m_AfterEquals = 0;
     m_AttributePending = 0;
   } else if (first == '=' && m_AttributePending) {
-    m_AfterEquals = 1;
+    if (m_SpecialKind != kValueNone) {
+      // Its value goes to a value scanner rather than through the tokens (ScanValue).
+      m_ValueMode = kValueWait;
+    } else {
+      m_AfterEquals = 1;
+    }
   } else if (m_InTag && !m_InQuote && !m_AttributePending) {
-    if (IsLinkAttribute(t)) m_AttributePending = 1;
+    m_SpecialKind = moreLinks ? SpecialAttribute(t) : kValueNone;
+    if (IsLinkAttribute(t) || (moreLinks && cp932::EqualsNoCase(t, "poster"))) {
+      m_AttributePending = 1;
+    } else if (m_SpecialKind != kValueNone) {
+      m_AttributePending = 1;
+    }
   } else if (m_AfterEquals) {
     if (!m_TokenOverlong) ProcessLink(links, depth);
     m_AfterEquals = 0;

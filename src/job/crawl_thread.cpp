@@ -35,9 +35,10 @@ int KtWdlThread::Run() {
   m_Site->SetState(KtWdlSite::kRunning);
   const char* name = m_Site->GetName();
   std::string start = m_Site->GetStartPath();
-  std::string save = PageFolder(m_Site->GetSaveFolder(), start);
+  const std::string startFolder(m_Site->PathWithoutQuery(start));
+  std::string save = PageFolder(m_Site->GetSaveFolder(), startFolder);
   std::string compareRoot = m_Site->GetCompareFolder();
-  std::string compare = compareRoot.empty() ? std::string() : PageFolder(compareRoot, start);
+  std::string compare = compareRoot.empty() ? std::string() : PageFolder(compareRoot, startFolder);
   // A check-only run writes nothing, and removes nothing either.
   const std::string siteFolder = m_Site->GetSaveFolder();
   if (!siteFolder.empty() && !m_Site->HasOption(HVR_OPT_CHECK_ONLY)) {
@@ -62,7 +63,8 @@ int KtWdlThread::ExitInstance() {
 int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::string& saveFolder,
                        const std::string& compareFolder, int depth, Frame* frame) {
   int maxDirDepth = m_Site->GetMaxDirDepth();
-  if (maxDirDepth != -1 && CountOccurrences(urlPath.c_str(), "/") >= maxDirDepth) {
+  const std::string folderPath(m_Site->PathWithoutQuery(urlPath));
+  if (maxDirDepth != -1 && CountOccurrences(folderPath.c_str(), "/") >= maxDirDepth) {
     m_Site->NoteReason("beyond the directory-depth limit");
     return kFailed;
   }
@@ -140,7 +142,7 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
         continue;
       }
       // Below the start page, the earlier copy is the one already lying in the save folder.
-      std::string folder = PageFolder(siteFolder, entry);
+      std::string folder = PageFolder(siteFolder, std::string(m_Site->PathWithoutQuery(entry)));
       Frame child;
       int childResult = Enter(name, entry, folder, folder, frame.depth + 1, &child);
       if (childResult == kDescend) {

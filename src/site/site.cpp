@@ -1,5 +1,6 @@
 #include "site/site.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -184,23 +185,42 @@ std::vector<std::string> KtWdlSite::GetUrlPaths(const KtWdlLinkList& links) cons
   return paths;
 }
 
+std::string_view KtWdlSite::PathWithoutQuery(std::string_view path) const {
+  if (!HasOption(HVR_OPT_QUERY_PAGES)) return path;
+  return path.substr(0, std::min(path.find('?'), path.size()));
+}
+
+std::string KtWdlSite::ListedForm(const char* path) const {
+  std::string p(DropLeadingSlash(path));
+  const size_t queryLength = p.size() - PathWithoutQuery(p).size();
+  DotSlash ds = FindDotSlash(std::string_view(p).substr(0, p.size() - queryLength));
+  bool hasExtension = ds.dot > 0 && ds.dot > ds.slash;
+  if (!hasExtension && !p.empty() && !cp932::EndsWithChar(p, '/') && queryLength == 0) p += '/';
+  return p;
+}
+
 int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
   if (path == nullptr) return -1;
   std::string p(DropLeadingSlash(path));
+  // A query page is filtered by its path; the query only makes it a file of its own.
+  const std::string query(std::string_view(p).substr(PathWithoutQuery(p).size()));
+  p.resize(p.size() - query.size());
+  const std::string filtered = p;
   DotSlash ds = FindDotSlash(p);
   // A path whose only "." is its first character (".htaccess") counts as a folder here.
   bool hasExtension = ds.dot > 0 && ds.dot > ds.slash;
-  if (!hasExtension && !p.empty() && !cp932::EndsWithChar(p, '/')) p += '/';
+  if (!hasExtension && !p.empty() && !cp932::EndsWithChar(p, '/') && query.empty()) p += '/';
+  p += query;
 
   if (m_MaxLinkDepth != -1 && depth >= m_MaxLinkDepth && hasExtension) {
-    std::string_view extension = std::string_view(p).substr(static_cast<size_t>(ds.dot));
+    std::string_view extension = std::string_view(filtered).substr(static_cast<size_t>(ds.dot));
     if (cp932::EqualsNoCase(extension, ".html") || cp932::EqualsNoCase(extension, ".htm")) {
       return -1;
     }
   }
 
   bool listed = IsListed(p.c_str()) == 1;
-  if (!listed && IsIncluded(path) == 1 && IsExcluded(path) == 0) {
+  if (!listed && IsIncluded(filtered.c_str()) == 1 && IsExcluded(filtered.c_str()) == 0) {
     uint32_t number = m_Urls.Add(p);
     if (links != nullptr) {
       if (IsLogging()) Logf("\t%s", p.c_str());
@@ -212,9 +232,9 @@ int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
   if (links == nullptr || !IsLogging()) return 0;
   if (listed) {
     Logf("\tRestored(%s)", p.c_str());
-  } else if (IsExcluded(p.c_str()) == 1) {
+  } else if (IsExcluded(filtered.c_str()) == 1) {
     Logf("\tNotDL(%s)", p.c_str());
-  } else if (IsIncluded(p.c_str()) == 1) {
+  } else if (IsIncluded(filtered.c_str()) == 1) {
     Logf("\tDLFail(%s)", p.c_str());
   }
   return 0;

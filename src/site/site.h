@@ -83,6 +83,14 @@ class CAPABILITY("mutex") KtWdlSite {
   int IsExcludedExt(const char* extension) const;
   int HasOption(uint32_t bit) const { return (m_Options & bit) != 0 ? 1 : 0; }
 
+  // With HVR_OPT_QUERY_PAGES: the part of a URL path before its query ("list.php" of
+  // "list.php?page=2"), which names the file's folder and type; else the whole path.
+  std::string_view PathWithoutQuery(std::string_view path) const;
+
+  // The form in which AddUrl lists path: without a leading "/", and a path whose last component
+  // has no extension (and no query) as a folder ending in "/".
+  std::string ListedForm(const char* path) const;
+
   // URL registry. links receives each newly accepted path's number in page order (may be null).
   int AddUrl(const char* path, KtWdlLinkList* links, int depth);
   // The path of an accepted item, by the number AddUrl gave it.

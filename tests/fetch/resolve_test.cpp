@@ -28,8 +28,9 @@ class ResolveTest : public ::testing::Test {
   };
   // Scans one anchor with the value on a page in pageDirectory, for the start path.
   Resolved Resolve(const std::string& pageDirectory, const std::string& value,
-                   const std::string& startPath = "") {
+                   const std::string& startPath = "", int32_t options = 0) {
     ScanFixture fixture(Http("/" + startPath), &session_);
+    fixture.site().AddOptions(static_cast<uint32_t>(options));
     ScanResult result = fixture.Scan("<a href=\"" + value + "\">", {4096}, pageDirectory);
     const std::string prefix = "<a href=\"", suffix = "\">";
     EXPECT_TRUE(result.saved.starts_with(prefix) && result.saved.ends_with(suffix)) << result.saved;
@@ -184,6 +185,92 @@ TEST_F(ResolveTest, DirectoryLinks_GetTheIndexNameOfTheFolderTheyName) {
   auto targets = server_.requestTargets();
   EXPECT_EQ(std::vector<std::string>(targets.begin() + static_cast<long>(before), targets.end()),
             (Links{"/dir/sub/.htaccess", "/dir/sub/index.html", "/dir/sub/index.htm"}));
+}
+
+TEST_F(ResolveTest, RootLinks_AreFollowedOnlyWithTheirOptionAndLeadFromThePage) {
+  struct Row {
+    std::string page, link, start;
+    Links reported;
+    std::string value;
+  };
+  const std::string other = "//elsewhere:1/x.html";
+  const Row rows[] = {
+      {"/", "/dir/a.html", "", {"dir/a.html"}, "dir/a.html"},
+      {"dir/sub/", "/dir/a.html", "", {"dir/a.html"}, "../../dir/a.html"},
+      {"dir/", "/x.html", "", {"x.html"}, "../x.html"},
+      {"dir/", "/", "", {""}, "../index.html"},
+      {"dir/", "/sub/", "", {"sub/"}, "../sub/index.html"},
+      // The start area holds as for absolute links; what is left out keeps its text.
+      {"dir/", "/dir/b.html", "dir/", {"dir/b.html"}, "b.html"},
+      {"dir/", "/other.html", "dir/", {}, "/other.html"},
+      // "//host/path" names a server: this one, or another that is left alone.
+      {"dir/", "//" + Host() + "/dir/c.html", "", {"dir/c.html"}, "../dir/c.html"},
+      {"dir/", other, "", {}, other},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve(row.page, row.link, row.start, HVR_OPT_ROOT_LINKS);
+    EXPECT_EQ(r.reported, row.reported) << row.page << " " << row.link;
+    EXPECT_EQ(r.value, row.value) << row.page << " " << row.link;
+    // Without the option nothing of this changes: not followed, not rewritten.
+    Resolved plain = Resolve(row.page, row.link, row.start);
+    EXPECT_TRUE(plain.reported.empty()) << row.link;
+    EXPECT_EQ(plain.value, row.link);
+  }
+}
+
+TEST_F(ResolveTest, QueryLinks_AreReportedWithTheirQueryAndLeadToTheQuerysFile) {
+  struct Row {
+    std::string page, link;
+    Links reported;
+    std::string value;
+  };
+  const Row rows[] = {
+      {"dir/", "list.php?page=2", {"dir/list.php?page=2"}, "list.php@page=2.html"},
+      {"dir/", "list.php?a=1&amp;b=2", {"dir/list.php?a=1&b=2"}, "list.php@a=1&b=2.html"},
+      {"dir/sub/", "../list.php?p=3", {"dir/list.php?p=3"}, "../list.php@p=3.html"},
+      {"dir/", Http("/dir/list.php?p=4"), {"dir/list.php?p=4"}, "../dir/list.php@p=4.html"},
+      {"dir/", Http("/search?q=x"), {"search?q=x"}, "../search@q=x.html"},
+      {"dir/", "sub/?page=2", {"dir/sub/?page=2"}, "sub/index@page=2.html"},
+      {"dir/", "img.gif?v=2", {"dir/img.gif?v=2"}, "img.gif@v=2.gif"},
+      // An empty query is none.
+      {"dir/", "a.html?", {"dir/a.html"}, "a.html"},
+      // Not followed: the value stays as it was.
+      {"dir/", "http://elsewhere/list.php?p=1", {}, "http://elsewhere/list.php?p=1"},
+      {"dir/", "../../x.php?p=1", {}, "../../x.php?p=1"},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve(row.page, row.link, "", HVR_OPT_QUERY_PAGES);
+    EXPECT_EQ(r.reported, row.reported) << row.page << " " << row.link;
+    EXPECT_EQ(r.value, row.value) << row.page << " " << row.link;
+  }
+  // Without the option the query is cut off by the scanner, as ever.
+  Resolved plain = Resolve("dir/", "list.php?page=2");
+  EXPECT_EQ(plain.reported, Links{"dir/list.php"});
+  EXPECT_EQ(plain.value, "list.php?page=2");
+}
+
+TEST_F(ResolveTest, RemoteLinks_NameTheServersFileWhenItIsNotCopied) {
+  const std::string origin = Http("");
+  struct Row {
+    std::string link, value;
+  };
+  // The fixture's site wants every type and has no limits: followed links stay local.
+  const Row rows[] = {
+      {"a.html", "a.html"},
+      {"/x/b.html", origin + "/x/b.html"},
+      {"//elsewhere/c.html", "http://elsewhere/c.html"},
+      {"../../../d.html", origin + "/d.html"},
+      {"http://elsewhere/e.html", "http://elsewhere/e.html"},
+      {"mailto:me@example.org", "mailto:me@example.org"},
+  };
+  for (const Row& row : rows) {
+    Resolved r = Resolve("dir/", row.link, "", HVR_OPT_REMOTE_LINKS);
+    EXPECT_EQ(r.value, row.value) << row.link;
+  }
+  // A start folder leaves the rest of the server out.
+  Resolved outside = Resolve("dir/", "/y.html", "dir/", HVR_OPT_REMOTE_LINKS | HVR_OPT_ROOT_LINKS);
+  EXPECT_TRUE(outside.reported.empty());
+  EXPECT_EQ(outside.value, origin + "/y.html");
 }
 
 }  // namespace
