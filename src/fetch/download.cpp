@@ -75,6 +75,7 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   }
   CloseRequest();
   m_Site->MarkRestored(objectName.c_str());
+  m_Site->CheckLimits();
   if (IsStopping()) return 1;
   SleepInterval();
   return 0;
@@ -88,6 +89,8 @@ int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
       int count = m_Request->Read(m_ReceiveBuffer.data(), block);
       if (count <= 0) break;
       AddReceived(&m_Received, count);
+      m_Site->AddReceivedBytes(count);
+      m_Site->CheckLimits();
       if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
       if (IsStopping()) break;
     }
@@ -116,7 +119,11 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
     // At the end of the body the conversion gives up what it still holds: a unit that the end
     // cut.
     const bool end = count <= 0;
-    if (!end) AddReceived(&m_Received, count);
+    if (!end) {
+      AddReceived(&m_Received, count);
+      m_Site->AddReceivedBytes(count);
+      m_Site->CheckLimits();
+    }
     std::string_view text =
         end ? FinishConversion()
             : ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
@@ -234,7 +241,7 @@ bool KtWdlFetcher::IsConverted() const {
 }
 
 bool KtWdlFetcher::IsStopping() const {
-  return m_Stop != nullptr && m_Stop->IsSet();
+  return (m_Stop != nullptr && m_Stop->IsSet()) || m_Site->IsLimitReached();
 }
 
 std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {

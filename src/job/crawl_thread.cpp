@@ -34,6 +34,10 @@ int KtWdlThread::Run() {
   std::string save = PageFolder(m_Site->GetSaveFolder(), start);
   std::string compareRoot = m_Site->GetCompareFolder();
   std::string compare = compareRoot.empty() ? std::string() : PageFolder(compareRoot, start);
+  // The rules must be known before the start page's links are looked at.
+  if (m_Site->HasOption(HVR_OPT_ROBOTS) && !m_Site->HasOption(HVR_OPT_CHECK_ONLY)) {
+    m_Fetcher->LoadRobots();
+  }
   if (Crawl(name, start, save, compare, 0) == kFailed) {
     m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
   }
@@ -105,7 +109,7 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
     Frame& frame = stack.back();
     bool descended = false;
     while (frame.next < frame.links.size()) {
-      if (m_Session->IsStopRequested() == 1) break;
+      if (m_Session->IsStopRequested() == 1 || m_Site->IsLimitReached()) break;
       const std::string entry = frame.links[frame.next++];
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
         continue;
@@ -124,7 +128,7 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
     }
     if (descended) continue;
     stack.pop_back();
-    if (m_Session->IsStopRequested() == 1) return kStopped;
+    if (m_Session->IsStopRequested() == 1 || m_Site->IsLimitReached()) return kStopped;
   }
   return kDone;
 }

@@ -36,6 +36,7 @@ int RunMirror(const MirrorOptions& options) {
 
   HandleVar handle;
   if (!OpenHandle(options.job, &handle)) return kExitUsage;
+  WarnAboutSettings(options.job);
 
   HvrJobInfo job;
   FillJobInfo(options.job, &job);
@@ -56,6 +57,9 @@ int RunMirror(const MirrorOptions& options) {
   }
   // The record pointer is passed though HvrStop reads neither it nor the index.
   watcher.Arm([&handle, &job, index] { HvrStop(handle.address(), &job, index); });
+  if (options.job.maxTimeMs > 0) {
+    watcher.StopAt(started + std::chrono::milliseconds(options.job.maxTimeMs));
+  }
   if (!options.job.logFile.empty()) StartJobLog(&job, options.job.logFile);
 
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
@@ -63,6 +67,7 @@ int RunMirror(const MirrorOptions& options) {
   jobs[0].slot = index;
   jobs[0].label = job.SiteName;
   int signal = WatchRun(handle.address(), &jobs, false, &display, &watcher);
+  const bool timeUp = watcher.timeUp();
 
   // The job has ended: its result fields are final, and HvrEnd empties FailedFiles.
   SiteResult result;
@@ -77,12 +82,14 @@ int RunMirror(const MirrorOptions& options) {
   result.errorText = job.ErrorText;
   result.failedFiles = job.FailedFiles;
   result.failedReasons = job.FailedReasons;
+  result.limit = LimitWords(options.job, job.LimitReached);
   HvrEnd(handle.address(), &job, index);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   if (signal != 0) PrintStopNotice(stdout, signal);
+  if (timeUp && signal == 0) PrintLimitNotice(stdout, TimeLimitWords(options.job));
   PrintSiteSummary(stdout, result, "Copy of " + EscapeForTerminal(options.url));
   std::fflush(stdout);
-  return ExitStatusFor({result}, signal);
+  return ExitStatusFor({result}, signal, timeUp);
 }

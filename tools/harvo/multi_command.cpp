@@ -81,6 +81,7 @@ int RunMulti(const MultiOptions& options) {
   auto started = std::chrono::steady_clock::now();
   HandleVar handle;
   if (!OpenHandle(options.job, &handle)) return kExitUsage;
+  WarnAboutSettings(options.job);
   HvrJobInfo templ;
   FillJobInfo(options.job, &templ);
   if (HvrMultiStart(handle.address(), &templ, links.address()) != 0) {
@@ -91,6 +92,9 @@ int RunMulti(const MultiOptions& options) {
     return kExitUsage;
   }
   watcher.Arm([&handle] { HvrMultiStop(handle.address()); });
+  if (options.job.maxTimeMs > 0) {
+    watcher.StopAt(started + std::chrono::milliseconds(options.job.maxTimeMs));
+  }
 
   // A fresh handle: the run's jobs take the slots 0, 1, ... in the order of the entries.
   std::vector<WatchedJob> jobs(chosen.size());
@@ -105,6 +109,7 @@ int RunMulti(const MultiOptions& options) {
   }
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
   int signal = WatchRun(handle.address(), &jobs, true, &display, &watcher);
+  const bool timeUp = watcher.timeUp();
 
   // Every job has ended: the result fields are final, and HvrMultiEnd empties FailedFiles.
   std::vector<SiteResult> results(chosen.size());
@@ -122,12 +127,14 @@ int RunMulti(const MultiOptions& options) {
     result.errorText = job.ErrorText;
     result.failedFiles = job.FailedFiles;
     result.failedReasons = job.FailedReasons;
+    result.limit = LimitWords(options.job, job.LimitReached);
   }
   HvrMultiEnd(handle.address(), links.address());
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   if (signal != 0) PrintStopNotice(stdout, signal);
+  if (timeUp && signal == 0) PrintLimitNotice(stdout, TimeLimitWords(options.job));
   for (size_t k = 0; k < chosen.size(); ++k) {
     std::string heading = std::to_string(chosen[k] + 1) + ". " +
                           EscapeForTerminal(results[k].title) + " <" +
@@ -136,5 +143,5 @@ int RunMulti(const MultiOptions& options) {
   }
   PrintRunTotals(stdout, results, seconds);
   std::fflush(stdout);
-  return ExitStatusFor(results, signal);
+  return ExitStatusFor(results, signal, timeUp);
 }
