@@ -52,7 +52,7 @@ bool NginxServer::Available() {
   return access(kNginx, X_OK) == 0;
 }
 
-NginxServer::NginxServer(const std::string& root) {
+NginxServer::NginxServer(const std::string& root, const std::string& serverConfig) {
   if (!Available()) throw std::runtime_error("nginx is not installed (scripts/setup)");
   for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
     port_ = FreePort();
@@ -74,7 +74,8 @@ NginxServer::NginxServer(const std::string& root) {
         << "  scgi_temp_path " << (dir_ / "scgi") << ";\n"
         << "  keepalive_timeout 30;\n  keepalive_requests 100000;\n"
         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n"
-        << "    root " << root << ";\n    autoindex off;\n  }\n}\n";
+        << "    root " << root << ";\n    autoindex off;\n"
+        << serverConfig << "\n  }\n}\n";
     out.close();
     std::string prefix = dir_.path();
     const char* argv[] = {kNginx, "-p", prefix.c_str(), "-c", conf.c_str(), nullptr};

@@ -13,7 +13,8 @@ class NginxServer {
  public:
   // Starts serving root (keep-alive on, an access log). Throws std::runtime_error when nginx
   // is missing or does not come up.
-  explicit NginxServer(const std::string& root);
+  // serverConfig: further directives inside the server block (gzip, locations).
+  explicit NginxServer(const std::string& root, const std::string& serverConfig = {});
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
