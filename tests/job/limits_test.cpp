@@ -78,4 +78,26 @@ TEST_F(LimitsTest, AnEndlessBodyStopsAtTheSizeLimit) {
   EXPECT_EQ(job.LimitReached, HVR_LIMIT_SIZE);
 }
 
+TEST_F(LimitsTest, AMultiSiteRunGivesEachSiteTheTemplatesLimits) {
+  server_.Set("/second.html", R::Ok("<a href=p4.html>4</a> <a href=p5.html>5</a>"));
+  auto* links = new HvrLinkArray();
+  for (const char* path : {"/index.html", "/second.html"}) {
+    auto* link = new HvrLinkInfo();
+    link->Selected = 1;
+    link->Job.Url = server_.url(path);
+    links->Add(link);
+  }
+  HvrJobInfo tmpl = Job();
+  tmpl.MaxFiles = 2;
+  ASSERT_EQ(HvrMultiStart(handle_.get(), &tmpl, &links), 0);
+  ASSERT_TRUE(handle_.WaitIdle());
+  for (size_t i = 0; i < links->size(); ++i) {
+    EXPECT_EQ(links->at(i)->Job.MaxFiles, 2) << i;
+    EXPECT_EQ(links->at(i)->Job.LimitReached, HVR_LIMIT_FILES) << i;
+    EXPECT_EQ(HvrGetDLRestoredNum(handle_.get(), static_cast<int>(i)), 2) << i;
+  }
+  EXPECT_EQ(HvrMultiEnd(handle_.get(), &links), 0);
+  EXPECT_EQ(HvrDelLinkArray(&links), 0);
+}
+
 }  // namespace
