@@ -11,11 +11,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "support/browser_check.h"
 #include "support/child_process.h"
@@ -129,13 +127,6 @@ class OfflineCopyTest : public ::testing::Test {
   TempDir out_;
 };
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST_F(OfflineCopyTest, DemoSiteBrowsesOffline) {
   fs::copy(kSourceDir + "/examples/site", site_.path(), fs::copy_options::recursive);
   // The demo's absolute links name the server that serves it.
@@ -143,9 +134,9 @@ TEST_F(OfflineCopyTest, DemoSiteBrowsesOffline) {
                     "index index.html index.htm;\nlocation /docs/ { index start.html; }");
   const std::string origin = "http://127.0.0.1:" + std::to_string(nginx.port());
   const std::string absolute = site_ / "absolute.html";
-  std::string text = ReadText(absolute);
+  std::string text = ReadFileText(absolute);
   text = std::regex_replace(text, std::regex("http://HARVO-DEMO-ORIGIN"), origin);
-  std::ofstream(absolute, std::ios::binary) << text;
+  WriteFileText(absolute, text);
 
   ChildResult run = Mirror(origin + "/");
   ASSERT_FALSE(run.timedOut);
@@ -174,7 +165,7 @@ TEST_F(OfflineCopyTest, TodaysSiteCopiedWithTheCommandsDefaultsIsComplete) {
   const std::string copy = out_ / "127.0.0.1";
   ASSERT_TRUE(fs::is_regular_file(copy + "/index.html")) << run.out << run.err;
   // Pages are saved as text, whatever the transfer encoding was.
-  EXPECT_EQ(ReadText(copy + "/index.html").rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_EQ(ReadFileText(copy + "/index.html").rfind("<!DOCTYPE html>", 0), 0u);
 
   // robots.txt disallows /private/: never asked for, never saved.
   const std::string log = nginx.accessLog();

@@ -8,26 +8,12 @@
 #include <sstream>
 
 #include "support/child_process.h"
+#include "support/link_check.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string PercentDecode(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 // The browser's own requests: updates, time, accounts, dictionaries.
 bool IsVendorService(const std::string& url) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -116,6 +116,8 @@ bool IsLocal(std::string_view reference) {
   return true;
 }
 
+}  // namespace
+
 std::string PercentDecode(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -130,15 +132,6 @@ std::string PercentDecode(std::string_view text) {
   }
   return out;
 }
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 std::vector<std::string> StylesheetReferences(std::string_view css) {
   std::vector<std::string> references;
@@ -242,7 +235,7 @@ std::vector<BrokenReference> CheckSavedCopy(const std::string& rootText, size_t*
     const std::string extension = Lower(entry.path().extension().string());
     const bool page = extension == ".html" || extension == ".htm";
     if (!page && extension != ".css") continue;
-    const std::string text = ReadAll(entry.path());
+    const std::string text = ReadFileText(entry.path().string());
     const std::string relative = fs::relative(entry.path(), root).generic_string();
     for (const std::string& raw : page ? PageReferences(text) : StylesheetReferences(text)) {
       if (!IsLocal(raw)) continue;

@@ -28,6 +28,9 @@ std::vector<std::string> StylesheetReferences(std::string_view css);
 // when given, receives the number of local references that were looked up.
 std::vector<BrokenReference> CheckSavedCopy(const std::string& root, size_t* checked = nullptr);
 
+// text with every %XX escape decoded.
+std::string PercentDecode(std::string_view text);
+
 // One line per broken reference, for a test's failure message.
 std::string DescribeBroken(const std::vector<BrokenReference>& broken);
 
