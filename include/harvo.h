@@ -78,6 +78,13 @@
 //    every directory link and every walk into a folder asks again, up to three requests each.
 //  * HVR_OPT_NORMAL_PRIORITY: the job's worker thread (and a multi-site run's thread, when its
 //    jobs have the bit) runs at normal priority instead of idle priority.
+//  * HVR_OPT_ROBOTS: the job first requests the server's /robots.txt (from that server only, at
+//    most 512 KiB of it; any answer but 200 allows everything) and takes the group of the
+//    session's agent (its name up to the first "/"), else the "*" group: the longest matching
+//    Allow or Disallow pattern decides ("*" any text, "$" the end; an Allow wins a tie). A link
+//    it disallows is not requested and not counted as failed; the log shows it as
+//    "\tRobots(path)". The start page, named by the host, is always requested; index probes it
+//    disallows are not sent, and a folder whose index file it disallows fails with that reason.
 #ifndef HARVO_H
 #define HARVO_H
 
@@ -241,7 +248,19 @@ struct HvrJobInfo {
                                            // 404", "No space left on device"); else empty
   std::vector<std::string> FailedReasons;  // out: for each entry of FailedFiles, in the same
                                            // order, its reason in words (may be empty)
+
+  // Fields appended in 1.2: limits of the walk (0 or less: none) for sites that never end. A
+  // limit that is reached ends the walk like HvrStop ends it (the file under way is kept as far
+  // as it came), but for this job only.
+  int32_t MaxFiles = 0;      // in: end once this many files were saved
+  int32_t MaxKBytes = 0;     // in: end once this many KiB (1024 bytes) of bodies were received
+  int32_t LimitReached = 0;  // out: HVR_LIMIT_FILES or HVR_LIMIT_SIZE when a limit ended the walk
 };
+
+// Values of HvrJobInfo::LimitReached.
+inline constexpr int32_t HVR_LIMIT_NONE = 0;
+inline constexpr int32_t HVR_LIMIT_FILES = 1;
+inline constexpr int32_t HVR_LIMIT_SIZE = 2;
 
 // One bookmark entry.
 struct HvrLinkInfo {
@@ -290,8 +309,9 @@ HVR_API int HvrEnd(KtWdlManager** handle, HvrJobInfo* job, int index);
 HVR_API int HvrStop(KtWdlManager** handle, HvrJobInfo* job, int index);
 
 // Multi-site runs over the selected entries of a link array, one site after the other, with the
-// settings (SaveFolder to Interval) of tmpl. A run started while an earlier one goes waits for
-// it. HvrMultiEnd waits until no job of the handle runs and frees every job of the handle.
+// settings (SaveFolder to Interval, MaxFiles and MaxKBytes, each for each site) of tmpl. A run
+// started while an earlier one goes waits for it. HvrMultiEnd waits until no job of the handle runs
+// and frees every job of the handle.
 HVR_API int HvrMultiStart(KtWdlManager** handle, HvrJobInfo* tmpl, HvrLinkArray** links);
 HVR_API int HvrMultiEnd(KtWdlManager** handle, HvrLinkArray** links);
 HVR_API int HvrMultiStop(KtWdlManager** handle);

@@ -102,6 +102,8 @@ HVR_API int HvrMultiStart(KtWdlManager** handle, HvrJobInfo* tmpl, HvrLinkArray*
       job.Options = tmpl->Options;
       job.BufferSize = tmpl->BufferSize;
       job.Interval = tmpl->Interval;
+      job.MaxFiles = tmpl->MaxFiles;
+      job.MaxKBytes = tmpl->MaxKBytes;
       PrepareRecord(&job);
     }
     if ((*handle)->StartMulti(array) != 0) {

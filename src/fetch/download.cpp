@@ -90,6 +90,7 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   }
   CloseRequest();
   m_Site->MarkRestored(objectName.c_str());
+  m_Site->CheckLimits();
   if (IsStopping()) return 1;
   SleepInterval();
   return 0;
@@ -103,6 +104,8 @@ int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
       int count = m_Request->Read(m_ReceiveBuffer.data(), block);
       if (count <= 0) return EndOfBody();
       AddReceived(&m_Received, count);
+      m_Site->AddReceivedBytes(count);
+      m_Site->CheckLimits();
       if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
       if (IsStopping()) return kStoppedEarly;
     }
@@ -159,7 +162,11 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
     // cut.
     const bool end = count <= 0;
     if (end && EndOfBody() == kStoppedEarly) return kStoppedEarly;
-    if (!end) AddReceived(&m_Received, count);
+    if (!end) {
+      AddReceived(&m_Received, count);
+      m_Site->AddReceivedBytes(count);
+      m_Site->CheckLimits();
+    }
     std::string_view text =
         end ? FinishConversion()
             : ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));
@@ -293,7 +300,7 @@ bool KtWdlFetcher::IsConverted() const {
 }
 
 bool KtWdlFetcher::IsStopping() const {
-  return m_Stop != nullptr && m_Stop->IsSet();
+  return (m_Stop != nullptr && m_Stop->IsSet()) || m_Site->IsLimitReached();
 }
 
 std::string_view KtWdlFetcher::ConvertBlock(const unsigned char* data, unsigned size) {

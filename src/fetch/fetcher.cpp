@@ -211,6 +211,12 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
     }
   }
   CloseRequest();
+  // Links that robots.txt disallows were never accepted; this catches a folder's index file
+  // named by the server. The start page is the host's own choice and always asked for.
+  if (m_Site->IsDisallowed(m_UrlDirectory + m_FileName) && path != m_Site->GetStartPath()) {
+    m_Site->NoteReason("disallowed by robots.txt");
+    return -1;
+  }
 
   m_Encoded = false;
   int status = -1;
@@ -300,7 +306,7 @@ std::string KtWdlFetcher::FindIndexName(const std::string& directory) {
 std::string KtWdlFetcher::LookUpIndexName(const std::string& directory) {
   try {
     std::string name = "index.html";
-    {
+    if (!m_Site->IsDisallowed(directory + ".htaccess")) {
       RequestPtr request(OpenRequest(directory + ".htaccess", true));
       if (request->QueryStatusCode() == 200) {
         static constexpr std::string_view kKeyword = "DirectoryIndex";
@@ -318,6 +324,7 @@ std::string KtWdlFetcher::LookUpIndexName(const std::string& directory) {
     }
     if (!cp932::EqualsNoCase(name, "index.html")) return name;
     for (const char* probe : {"index.html", "index.htm"}) {
+      if (m_Site->IsDisallowed(directory + probe)) continue;
       RequestPtr request(OpenRequest(directory + probe, true));
       int status = request->QueryStatusCode();
       request->Close();
@@ -328,6 +335,30 @@ std::string KtWdlFetcher::LookUpIndexName(const std::string& directory) {
     m_IndexError = e.what();
     return "";
   }
+}
+
+void KtWdlFetcher::LoadRobots() {
+  std::lock_guard<KtWdlSite> lock(*m_Site);
+  if (m_Connection == nullptr) return;
+  std::string text;
+  try {
+    // Like an index probe, robots.txt is only taken from the site's own server.
+    RequestPtr request(OpenRequest("/robots.txt", true));
+    if (request->QueryStatusCode() == 200) {
+      char block[4096];
+      while (text.size() < kMaxRobotsBytes) {
+        int count = request->Read(block, sizeof(block));
+        if (count <= 0) break;
+        text.append(block, static_cast<size_t>(count));
+      }
+      if (text.size() > kMaxRobotsBytes) text.resize(kMaxRobotsBytes);
+    }
+    request->Close();
+  } catch (const CInternetException&) {
+    text.clear();
+  }
+  const std::string agent = m_Session != nullptr ? m_Session->GetSettings().agent : "";
+  m_Site->SetRobots(RobotsRules::Parse(text, agent));
 }
 
 void KtWdlFetcher::ClassifyFile() {

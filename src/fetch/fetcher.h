@@ -66,8 +66,14 @@ class KtWdlFetcher {
   int WalkEarlierCopy(KtWdlLinkList* links, int depth);
   int IsFileType(int type) const { return m_FileType == type ? 1 : 0; }
   // The index file name of a server directory ("" when none could be found). With
-  // HVR_OPT_INDEX_ONCE each directory's name is asked of the server once per job.
+  // HVR_OPT_INDEX_ONCE each directory's name is asked of the server once per job. A probe that
+  // the site's robots.txt disallows is not sent and counts as not found.
   std::string FindIndexName(const std::string& directory);
+  // Requests the server's /robots.txt (on the site's server only, at most kMaxRobotsBytes of
+  // it) and hands its rules for the session's agent to the site. Anything but a 200 answer, or
+  // a transport failure, gives no rules: everything is allowed.
+  void LoadRobots();
+  static constexpr size_t kMaxRobotsBytes = 512 * 1024;
 
   // Progress getters (copies taken under the site's lock).
   std::string GetSiteName() const;

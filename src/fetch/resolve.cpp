@@ -102,10 +102,9 @@ bool KtWdlFetcher::WillBeCopied(const std::string& path) const {
   return !IsRefusedByServerRules(listed);
 }
 
-bool KtWdlFetcher::IsRefusedByServerRules(const std::string&) const {
-  // Rules of the server that keep the walk from a path it has listed (robots.txt) are asked
-  // here, so that such a link keeps its absolute URL too.
-  return false;
+bool KtWdlFetcher::IsRefusedByServerRules(const std::string& path) const {
+  // A path that robots.txt disallows is never requested, so its link keeps its absolute URL.
+  return m_Site->IsDisallowed(path);
 }
 
 int KtWdlFetcher::DispatchLink(KtWdlLinkList* links, int depth) {

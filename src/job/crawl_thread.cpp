@@ -45,6 +45,10 @@ int KtWdlThread::Run() {
     hvfs::RemoveStaleTemporaryFiles(siteFolder, kStaleTemporaryAge,
                                     [this] { return m_Session->IsStopRequested() == 1; });
   }
+  // The rules must be known before the start page's links are looked at.
+  if (m_Site->HasOption(HVR_OPT_ROBOTS) && !m_Site->HasOption(HVR_OPT_CHECK_ONLY)) {
+    m_Fetcher->LoadRobots();
+  }
   if (Crawl(name, start, save, compare, 0) == kFailed) {
     m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
   }
@@ -134,7 +138,7 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
     Frame& frame = stack.back();
     bool descended = false;
     while (frame.next < frame.links.size()) {
-      if (m_Session->IsStopRequested() == 1) break;
+      if (m_Session->IsStopRequested() == 1 || m_Site->IsLimitReached()) break;
       const std::string entry = m_Site->GetUrlPath(frame.links[frame.next++]);
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
         // Names are one file whatever their letter case; say so where the disk would differ.
@@ -155,7 +159,7 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
     }
     if (descended) continue;
     stack.pop_back();
-    if (m_Session->IsStopRequested() == 1) return kStopped;
+    if (m_Session->IsStopRequested() == 1 || m_Site->IsLimitReached()) return kStopped;
   }
   return kDone;
 }

@@ -52,6 +52,7 @@ KtWdlSite::KtWdlSite(CInternetSession* session, HvrJobInfo* job) : m_Job(job), m
   failed |= SetMaxLinkDepth(job->MaxLinkDepth);
   failed |= SetBufferSize(job->BufferSize);
   failed |= SetInterval(job->Interval);
+  SetLimits(job->MaxFiles, static_cast<int64_t>(job->MaxKBytes) * 1024);
   if (failed != 0) {
     SetJobError(HVR_ERR_SETTING, "the start URL names no server");
     return;
@@ -220,6 +221,12 @@ int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
   }
 
   bool listed = IsListed(p.c_str()) == 1;
+  // A page's link that robots.txt disallows is never requested. (The start page, which the
+  // host named itself, is added without a link list and so is not asked about.)
+  if (!listed && links != nullptr && IsDisallowed(p)) {
+    if (IsLogging()) Logf("\tRobots(%s)", p.c_str());
+    return -1;
+  }
   if (!listed && IsIncluded(filtered.c_str()) == 1 && IsExcluded(filtered.c_str()) == 0) {
     uint32_t number = m_Urls.Add(p);
     if (links != nullptr) {
@@ -238,6 +245,35 @@ int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
     Logf("\tDLFail(%s)", p.c_str());
   }
   return 0;
+}
+
+void KtWdlSite::SetLimits(int32_t maxFiles, int64_t maxBytes) {
+  m_MaxFiles = maxFiles > 0 ? maxFiles : 0;
+  m_MaxBytes = maxBytes > 0 ? maxBytes : 0;
+}
+
+void KtWdlSite::AddReceivedBytes(int64_t count) {
+  if (count > 0) m_ReceivedBytes.fetch_add(count, std::memory_order_relaxed);
+}
+
+int32_t KtWdlSite::CheckLimits() {
+  int32_t reached = m_LimitReached.load(std::memory_order_relaxed);
+  if (reached != HVR_LIMIT_NONE) return reached;
+  if (m_MaxFiles > 0 && GetRestoredCount() >= m_MaxFiles) {
+    reached = HVR_LIMIT_FILES;
+  } else if (m_MaxBytes > 0 && m_ReceivedBytes.load(std::memory_order_relaxed) >= m_MaxBytes) {
+    reached = HVR_LIMIT_SIZE;
+  } else {
+    return HVR_LIMIT_NONE;
+  }
+  m_LimitReached.store(reached, std::memory_order_relaxed);
+  std::atomic_ref<int32_t>(m_Job->LimitReached).store(reached, std::memory_order_relaxed);
+  if (IsLogging()) Logf("Limit(%s)", reached == HVR_LIMIT_FILES ? "files" : "size");
+  return reached;
+}
+
+bool KtWdlSite::IsDisallowed(std::string_view path) const {
+  return HasOption(HVR_OPT_ROBOTS) == 1 && !m_Robots.IsAllowed(path);
 }
 
 int KtWdlSite::MarkRestored(const char* path) {

@@ -18,10 +18,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "harvo.h"
 #include "platform/mutex.h"
+#include "site/robots.h"
 #include "site/url_registry.h"
 
 class CInternetSession;
@@ -52,6 +54,15 @@ class CAPABILITY("mutex") KtWdlSite {
   int GetBufferSize() const { return m_BufferSize; }
   int SetInterval(int milliseconds);
   int GetInterval() const { return m_Interval; }
+
+  // Limits of the walk (0 or less: none): files saved, bytes of bodies received.
+  void SetLimits(int32_t maxFiles, int64_t maxBytes);
+  // Counts body bytes received towards the size limit (worker thread).
+  void AddReceivedBytes(int64_t count);
+  // Checks the limits against the counts; once one is reached it stays reached, is logged once
+  // and is written into the job's LimitReached. Returns the HVR_LIMIT_* value.
+  int32_t CheckLimits();
+  bool IsLimitReached() const { return m_LimitReached.load(std::memory_order_relaxed) != 0; }
   const char* GetServer() const { return m_Server.c_str(); }
   uint16_t GetPort() const { return m_Port; }
   // The server as links name it: "host", or "host:port" when the start URL named a port other
@@ -82,6 +93,13 @@ class CAPABILITY("mutex") KtWdlSite {
   int IsExcluded(const char* path) const;
   int IsExcludedExt(const char* extension) const;
   int HasOption(uint32_t bit) const { return (m_Options & bit) != 0 ? 1 : 0; }
+
+  // The site's robots.txt rules, obeyed with HVR_OPT_ROBOTS: a link the rules disallow is not
+  // accepted (AddUrl logs it as "\tRobots(path)"). Set by the worker before the walk.
+  void SetRobots(RobotsRules rules) { m_Robots = std::move(rules); }
+  // True when HVR_OPT_ROBOTS is set and the rules disallow path (a registry path, or one with
+  // its leading "/").
+  bool IsDisallowed(std::string_view path) const;
 
   // With HVR_OPT_QUERY_PAGES: the part of a URL path before its query ("list.php" of
   // "list.php?page=2"), which names the file's folder and type; else the whole path.
@@ -165,8 +183,13 @@ class CAPABILITY("mutex") KtWdlSite {
   std::vector<std::string> m_ExcludeTypes;
   int m_AllTypes = 0;
   uint32_t m_Options = 0;
+  RobotsRules m_Robots;
   std::string m_Reason;  // why the current file failed, where known
   KtWdlUrlRegistry m_Urls;
+  int32_t m_MaxFiles = 0;
+  int64_t m_MaxBytes = 0;
+  std::atomic<int64_t> m_ReceivedBytes{0};
+  std::atomic<int32_t> m_LimitReached{0};
   std::atomic<int> m_RestoredCount{0};
   std::atomic<int> m_FailedCount{0};
 };

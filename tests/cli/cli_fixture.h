@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 class CliTest : public ::testing::Test {

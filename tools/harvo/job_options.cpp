@@ -8,6 +8,7 @@
 
 #include "error_text.h"
 #include "handle_var.h"
+#include "limits.h"
 #include "text_escape.h"
 
 namespace {
@@ -57,7 +58,64 @@ const CLI::Validator kHeader(
     },
     "", "header");
 
+const CLI::Validator kSize(
+    [](std::string& value) -> std::string {
+      int32_t kib = 0;
+      if (!ParseSizeKiB(value, &kib)) {
+        return "\"" + value + "\" is not a size such as 500K, 20M or 1.5G";
+      }
+      return {};
+    },
+    "", "size");
+
+const CLI::Validator kDuration(
+    [](std::string& value) -> std::string {
+      int64_t ms = 0;
+      if (!ParseDurationMs(value, &ms)) {
+        return "\"" + value + "\" is not a duration such as 90s, 15m or 1h30m";
+      }
+      return {};
+    },
+    "", "duration");
+
+// The extensions the command turns on, each with the flag that turns it off.
+struct ExtensionFlag {
+  int32_t bit;
+  const char* flag;
+  const char* help;
+};
+// clang-format off
+const ExtensionFlag kExtensionFlags[] = {
+    {HVR_OPT_HTTPS, "--no-https", "Ask https:// URLs over plain HTTP, as the library does by default"},
+    {HVR_OPT_ROOT_LINKS, "--no-root-links",
+     "Neither follow nor rewrite root-relative links (/path/page.html)"},
+    {HVR_OPT_MORE_LINKS, "--no-more-links",
+     "Only src, href, background and code links: no srcset, poster, meta refresh, style "
+     "url() or @import"},
+    {HVR_OPT_QUERY_PAGES, "--no-query-pages", "Do not save page?x=1 links as files of their own"},
+    {HVR_OPT_REMOTE_LINKS, "--no-remote-links",
+     "Rewrite links to files that are not copied like the others, instead of keeping their "
+     "absolute URL"},
+    {HVR_OPT_COMPRESSION, "--no-compression", "Do not ask for gzip/deflate bodies (files are then received as sent)"},
+    {HVR_OPT_ROBOTS, "--no-robots", "Ignore the site's robots.txt"},
+    {HVR_OPT_WALK_UNCHANGED, "--no-walk-unchanged",
+     "With --update-only: leave the files below an unchanged page alone, as the library does by "
+     "default (otherwise its links are read from the earlier copy and followed)"},
+    {HVR_OPT_INDEX_ONCE, "--no-index-once",
+     "Ask the server for a folder's index file at every link to the folder, not once per folder"},
+    {HVR_OPT_NORMAL_PRIORITY, "--idle",
+     "Run the download at idle priority (background work that yields to everything else), as "
+     "the library does by default"},
+};
+// clang-format on
+
 }  // namespace
+
+int32_t CommandExtensionBits() {
+  int32_t bits = 0;
+  for (const ExtensionFlag& extension : kExtensionFlags) bits |= extension.bit;
+  return bits;
+}
 
 std::string NormalizeExtension(const std::string& text) {
   if (text.empty() || text[0] == '.') return text;
@@ -90,15 +148,20 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
       ->type_name("N")
       ->check(CLI::Range(-1, INT32_MAX))
       ->capture_default_str();
-  auto* all = command->add_flag("--all-types", options->allTypes, "Copy files of every type");
+  auto* all =
+      command->add_flag("--all-types", options->allTypes, "Copy files of every type (the default)");
   auto* types = command
                     ->add_option("--type", options->types,
-                                 "Also copy files with this extension (.html and .htm always); "
+                                 "Copy only pages (.html, .htm) and files with this extension; "
                                  "repeat or separate with commas")
                     ->type_name("EXT")
                     ->delimiter(',')
                     ->check(kExtension);
   all->excludes(types);
+  auto* pages = command->add_flag("--pages-only", options->pagesOnly,
+                                  "Copy only pages (.html, .htm), as the library does by default");
+  pages->excludes(all);
+  pages->excludes(types);
   command
       ->add_option("--exclude", options->excludeTypes,
                    "Never copy files with this extension; repeat or separate with commas")
@@ -111,16 +174,6 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
       command->add_flag("--update-nonhtml", options->updateNonHtml,
                         "Receive every HTML page, other files only when they changed");
   updateOnly->excludes(updateNonHtml);
-  command->add_flag("--no-walk-unchanged{false}", options->walkUnchanged,
-                    "With --update-only: leave the files below an unchanged page alone, as the "
-                    "library does by default (otherwise its links are read from the earlier copy "
-                    "and followed)");
-  command->add_flag("--no-index-once{false}", options->indexOnce,
-                    "Ask the server for a folder's index file at every link to the folder, not "
-                    "once per folder");
-  command->add_flag("--idle", options->idle,
-                    "Run the download at idle priority (background work that yields to "
-                    "everything else)");
   command->add_flag("--raw-html", options->rawHtml,
                     "Save HTML pages with their links as received (not rewritten for local "
                     "reading); the text is still converted to Shift_JIS unless --keep-code");
@@ -130,6 +183,38 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
   command->add_flag("--java-only", options->javaOnly, "Of the --type list only .java counts");
   command->add_flag("--check-only", options->checkOnly,
                     "Only request the start page; save nothing");
+  for (const ExtensionFlag& extension : kExtensionFlags) {
+    const int32_t bit = extension.bit;
+    command->add_flag_callback(
+        extension.flag, [options, bit] { options->extensionsOff |= bit; }, extension.help);
+  }
+  auto* insecure = command->add_flag(
+      "--insecure", options->insecure,
+      "Do not check the certificates of https:// servers (anyone on the way could read and "
+      "change the copy)");
+  auto* plain =
+      command->add_flag("--plain", options->plain,
+                        "Every extension off and pages only: exactly the library's default walk");
+  plain->excludes(insecure);
+  command->add_option("--max-files", options->maxFiles, "Stop once N files were saved")
+      ->type_name("N")
+      ->check(CLI::Range(1, INT32_MAX));
+  command
+      ->add_option("--max-size", options->maxSizeText,
+                   "Stop once SIZE was received (500K, 20M, 1.5G; binary units)")
+      ->type_name("SIZE")
+      ->check(kSize)
+      ->each([options](const std::string& value) { ParseSizeKiB(value, &options->maxKBytes); });
+  command
+      ->add_option_function<std::string>(
+          "--max-time",
+          [options](const std::string& value) {
+            ParseDurationMs(value, &options->maxTimeMs);
+            options->maxTimeText = value;
+          },
+          "Stop once the copy ran this long (90s, 15m, 1h30m; a bare number is seconds)")
+      ->type_name("DURATION")
+      ->check(kDuration);
   command->add_option("--buffer-size", options->bufferSize, "Bytes read per block")
       ->type_name("N")
       ->check(CLI::Range(1, 64 << 20))
@@ -157,12 +242,6 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
                    "Also trust the CA certificates of this PEM file for https")
       ->type_name("FILE")
       ->check(CLI::ExistingFile);
-  command->add_flag("--insecure", options->insecure,
-                    "Do not check https certificates (issuer, dates, host name)");
-  command->add_flag("!--no-https", options->https,
-                    "Ask https:// URLs over plain HTTP, as the library does by default");
-  command->add_flag("!--no-compression", options->compression,
-                    "Do not ask for gzip/deflate bodies (files are then received as sent)");
   command
       ->add_option("--cookies", options->cookieFile,
                    "Netscape-format cookie file: its cookies are sent, and the cookies the site "
@@ -187,7 +266,9 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
   job->CompareFolder = options.compareFolder;
   job->MaxDirDepth = options.maxDirDepth;
   job->MaxLinkDepth = options.maxLinkDepth;
-  job->AllTypes = options.allTypes ? 1 : 0;
+  // The command copies every type unless told otherwise; the library copies pages only.
+  const bool pagesOnly = options.pagesOnly || options.plain || !options.types.empty();
+  job->AllTypes = options.allTypes || !pagesOnly ? 1 : 0;
   job->Types.clear();
   for (const std::string& type : options.types) job->Types.push_back(NormalizeExtension(type));
   job->ExcludeTypes.clear();
@@ -202,16 +283,33 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
   if (options.cgiOnly) bits |= HVR_OPT_CGI;
   if (options.javaOnly) bits |= HVR_OPT_JAVA;
   if (options.checkOnly) bits |= HVR_OPT_CHECK_ONLY;
-  if (options.https) bits |= HVR_OPT_HTTPS;
+  if (!options.plain) bits |= CommandExtensionBits() & ~options.extensionsOff;
+  // The walk of unchanged pages belongs to an update.
+  if (!options.updateOnly && !options.updateNonHtml) bits &= ~HVR_OPT_WALK_UNCHANGED;
   if (options.insecure) bits |= HVR_OPT_INSECURE;
-  if (options.compression) bits |= HVR_OPT_COMPRESSION;
-  const bool update = options.updateOnly || options.updateNonHtml;
-  if (update && options.walkUnchanged) bits |= HVR_OPT_WALK_UNCHANGED;
-  if (options.indexOnce) bits |= HVR_OPT_INDEX_ONCE;
-  if (!options.idle) bits |= HVR_OPT_NORMAL_PRIORITY;
   job->Options = bits;
   job->BufferSize = options.bufferSize;
   job->Interval = options.interval;
+  job->MaxFiles = options.maxFiles;
+  job->MaxKBytes = options.maxKBytes;
+}
+
+std::string LimitWords(const JobOptions& options, int32_t limitReached) {
+  if (limitReached == HVR_LIMIT_FILES) return "--max-files " + std::to_string(options.maxFiles);
+  if (limitReached == HVR_LIMIT_SIZE) return "--max-size " + EscapeForTerminal(options.maxSizeText);
+  return {};
+}
+
+std::string TimeLimitWords(const JobOptions& options) {
+  return options.maxTimeMs > 0 ? "--max-time " + EscapeForTerminal(options.maxTimeText) : "";
+}
+
+void WarnAboutSettings(const JobOptions& options) {
+  if (options.insecure) {
+    std::fprintf(stderr,
+                 "harvo: warning: --insecure: server certificates are not checked, so anyone "
+                 "between you and the server can read and change what is copied\n");
+  }
 }
 
 void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open) {
@@ -235,7 +333,7 @@ void StartJobLog(HvrJobInfo* job, const std::string& path) {
 bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   HvrOpenInfo open;
   FillOpenInfo(options, &open);
-  if (options.insecure && options.https) {
+  if (options.insecure && (options.extensionsOff & HVR_OPT_HTTPS) == 0) {
     std::fprintf(stderr,
                  "harvo: warning: --insecure: https certificates are not checked; anyone on "
                  "the way can read and change what is copied\n");

@@ -26,10 +26,7 @@ struct JobOptions {
   bool cgiOnly = false;
   bool javaOnly = false;
   bool checkOnly = false;
-  // Extensions the command turns on unless told not to.
-  bool walkUnchanged = true;  // with an update option
-  bool indexOnce = true;
-  bool idle = false;
+  bool pagesOnly = false;  // only .html/.htm (and --type's), as the library walks by default
   int32_t bufferSize = 16384;
   int32_t interval = 0;
 
@@ -41,10 +38,19 @@ struct JobOptions {
   std::string cookieFile;
   std::vector<std::string> headers;
 
-  // Extensions, on unless turned off.
-  bool https = true;
-  bool insecure = false;
-  bool compression = true;
+  bool insecure = false;  // https certificates not checked
+
+  // The extension bits, each on unless its --no-... flag or --plain turns it off.
+  int32_t extensionsOff = 0;  // bits turned off one by one
+  bool plain = false;         // every extension off, pages only: the library's own walk
+  bool insecure = false;      // TLS without certificate checks (off unless asked for)
+
+  // Limits (0: none).
+  int32_t maxFiles = 0;
+  int32_t maxKBytes = 0;
+  std::string maxSizeText;  // as given, for the summary
+  int64_t maxTimeMs = 0;
+  std::string maxTimeText;
 
   std::string logFile;
   bool quiet = false;
@@ -56,6 +62,18 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName);
 
 // The job record's settings (SiteName to Interval) from the options; Url is left alone.
 void FillJobInfo(const JobOptions& options, HvrJobInfo* job);
+
+// The extension bits the command turns on unless told otherwise.
+int32_t CommandExtensionBits();
+
+// The limit that ended a job's walk, as the user gave it ("--max-files 10"), from the job's
+// LimitReached; empty when none did.
+std::string LimitWords(const JobOptions& options, int32_t limitReached);
+// "--max-time 90s" when a time limit is set, else empty.
+std::string TimeLimitWords(const JobOptions& options);
+
+// Warnings about risky settings, once per run, on stderr.
+void WarnAboutSettings(const JobOptions& options);
 
 // The session's settings from the options.
 void FillOpenInfo(const JobOptions& options, HvrOpenInfo* open);

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 all copied; 1 some file or a start page failed; 2 bad arguments or a "
-      "job that could not start; 128+N stopped by signal N (130 for Ctrl-C).\n");
+      "job that could not start; 3 a limit (--max-files, --max-size, --max-time) ended the "
+      "copy; 128+N stopped by signal N (130 for Ctrl-C).\n");
 
   MirrorOptions mirror;
   BookmarksOptions bookmarks;

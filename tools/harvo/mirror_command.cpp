@@ -37,6 +37,7 @@ int RunMirror(const MirrorOptions& options) {
 
   HandleVar handle;
   if (!OpenHandle(options.job, &handle)) return kExitUsage;
+  WarnAboutSettings(options.job);
 
   HvrJobInfo job;
   FillJobInfo(options.job, &job);
@@ -57,6 +58,9 @@ int RunMirror(const MirrorOptions& options) {
   }
   // The record pointer is passed though HvrStop reads neither it nor the index.
   watcher.Arm([&handle, &job, index] { HvrStop(handle.address(), &job, index); });
+  if (options.job.maxTimeMs > 0) {
+    watcher.StopAt(started + std::chrono::milliseconds(options.job.maxTimeMs));
+  }
   if (!options.job.logFile.empty()) StartJobLog(&job, options.job.logFile);
 
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
@@ -64,6 +68,7 @@ int RunMirror(const MirrorOptions& options) {
   jobs[0].slot = index;
   jobs[0].label = job.SiteName;
   int signal = WatchRun(handle.address(), &jobs, false, &display, &watcher);
+  const bool timeUp = watcher.timeUp();
 
   // The job has ended: its result fields are final, and HvrEnd empties FailedFiles, which are
   // moved rather than copied (a hostile site can make them hundreds of megabytes).
@@ -80,13 +85,15 @@ int RunMirror(const MirrorOptions& options) {
   result.failedFiles = std::move(job.FailedFiles);
   result.failedReasons = std::move(job.FailedReasons);
   result.logFile = options.job.logFile;
+  result.limit = LimitWords(options.job, job.LimitReached);
   HvrEnd(handle.address(), &job, index);
   watcher.EndOnSignal();
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   if (signal != 0) PrintStopNotice(stdout, signal);
+  if (timeUp && signal == 0) PrintLimitNotice(stdout, TimeLimitWords(options.job));
   PrintSiteSummary(stdout, result, "Copy of " + EscapeForTerminal(options.url));
   std::fflush(stdout);
-  return ExitStatusFor({result}, signal);
+  return ExitStatusFor({result}, signal, timeUp);
 }

@@ -82,6 +82,7 @@ int RunMulti(const MultiOptions& options) {
   auto started = std::chrono::steady_clock::now();
   HandleVar handle;
   if (!OpenHandle(options.job, &handle)) return kExitUsage;
+  WarnAboutSettings(options.job);
   HvrJobInfo templ;
   FillJobInfo(options.job, &templ);
   if (HvrMultiStart(handle.address(), &templ, links.address()) != 0) {
@@ -92,6 +93,9 @@ int RunMulti(const MultiOptions& options) {
     return kExitUsage;
   }
   watcher.Arm([&handle] { HvrMultiStop(handle.address()); });
+  if (options.job.maxTimeMs > 0) {
+    watcher.StopAt(started + std::chrono::milliseconds(options.job.maxTimeMs));
+  }
 
   // A fresh handle: the run's jobs take the slots 0, 1, ... in the order of the entries.
   std::vector<WatchedJob> jobs(chosen.size());
@@ -106,6 +110,7 @@ int RunMulti(const MultiOptions& options) {
   }
   ProgressDisplay display(ProgressDisplay::ChooseMode(options.job.quiet));
   int signal = WatchRun(handle.address(), &jobs, true, &display, &watcher);
+  const bool timeUp = watcher.timeUp();
 
   // Every job has ended: the result fields are final, and HvrMultiEnd empties FailedFiles,
   // which are moved rather than copied.
@@ -127,6 +132,7 @@ int RunMulti(const MultiOptions& options) {
     if (!options.job.logFile.empty()) {
       result.logFile = NumberedLogPath(options.job.logFile, chosen[k] + 1);
     }
+    result.limit = LimitWords(options.job, job.LimitReached);
   }
   HvrMultiEnd(handle.address(), links.address());
   watcher.EndOnSignal();
@@ -134,6 +140,7 @@ int RunMulti(const MultiOptions& options) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   if (signal != 0) PrintStopNotice(stdout, signal);
+  if (timeUp && signal == 0) PrintLimitNotice(stdout, TimeLimitWords(options.job));
   for (size_t k = 0; k < chosen.size(); ++k) {
     std::string heading = std::to_string(chosen[k] + 1) + ". " +
                           EscapeForTerminal(results[k].title) + " <" +
@@ -142,5 +149,5 @@ int RunMulti(const MultiOptions& options) {
   }
   PrintRunTotals(stdout, results, seconds);
   std::fflush(stdout);
-  return ExitStatusFor(results, signal);
+  return ExitStatusFor(results, signal, timeUp);
 }

@@ -129,6 +129,13 @@ void ProgressDisplay::NoteStop(int signal) {
   std::fflush(out_);
 }
 
+void ProgressDisplay::NoteLimit() {
+  if (mode_ == Mode::kQuiet) return;
+  Clear();
+  std::fprintf(out_, "Stopping (time limit)...\n");
+  std::fflush(out_);
+}
+
 void ProgressDisplay::Clear() {
   if (!lineShown_) return;
   std::fputs("\r\x1b[K", out_);

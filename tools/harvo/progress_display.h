@@ -47,6 +47,8 @@ class ProgressDisplay {
   void Report(const FinishedFile& file, const std::string& prefix);
   // Says that a stop was asked for, in every mode but quiet.
   void NoteStop(int signal);
+  // Says that a time limit is stopping the run.
+  void NoteLimit();
   // Removes the status line so that other output starts on a clean line.
   void Clear();
 

@@ -43,6 +43,11 @@ int WatchRun(KtWdlManager** handle, std::vector<WatchedJob>* jobs, bool multi,
   size_t active = 0;
   bool stopNoted = false;
   while (!jobs->empty() && HvrIsDL(handle, multi ? -1 : jobs->front().slot) != 0) {
+    if (watcher->timeUp() && !stopNoted) {
+      stopNoted = true;
+      display->NoteLimit();
+      for (WatchedJob& job : *jobs) job.tracker.NoteStop();
+    }
     int signal = watcher->signal();
     if (signal != 0 && !stopNoted) {
       stopNoted = true;

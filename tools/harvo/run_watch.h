@@ -22,7 +22,8 @@ struct WatchedJob {
 // Polls the jobs about ten times a second until none runs, showing progress on display. For a
 // multi-site run (multi) the jobs crawl one after the other in the order given, and the one
 // shown is the latest that has started. The stop request itself comes from the watcher's own
-// thread; this only notices it to say so. Returns the signal that stopped the run, or 0.
+// threads (a signal, or a time limit set with StopWatcher::StopAt); this only notices it to say
+// so. Returns the signal that stopped the run, or 0.
 // The watcher is disarmed on return, so that the caller may end the jobs.
 int WatchRun(KtWdlManager** handle, std::vector<WatchedJob>* jobs, bool multi,
              ProgressDisplay* display, StopWatcher* watcher);

@@ -19,11 +19,13 @@ StopWatcher::~StopWatcher() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
+    changed_.notify_all();
   }
   // The thread may be in sigwait: a directed SIGUSR1 (blocked everywhere, so only sigwait can
   // take it) wakes it; it then sees quit_.
   pthread_kill(thread_.native_handle(), SIGUSR1);
   thread_.join();
+  if (timer_.joinable()) timer_.join();
   JoinStopper();
 }
 
@@ -34,12 +36,31 @@ void StopWatcher::Arm(std::function<void()> stop) {
   if (signal_ != 0 && !stopped_) StartStop();
 }
 
+void StopWatcher::StopAt(std::chrono::steady_clock::time_point deadline) {
+  timer_ = std::thread([this, deadline] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Disarming or quitting ends the wait early; the deadline itself is the only timeout.
+    if (changed_.wait_until(lock, deadline, [this] { return !armed_ || quit_; })) return;
+    timeUp_ = true;
+    ++events_;
+    changed_.notify_all();
+    if (!stopped_) StartStop();
+  });
+}
+
+bool StopWatcher::timeUp() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timeUp_;
+}
+
 void StopWatcher::Disarm() {
   std::unique_lock<std::mutex> lock(mutex_);
   armed_ = false;
+  changed_.notify_all();  // ends the timer's wait
   changed_.wait(lock, [this] { return !stopping_; });
   stop_ = nullptr;
   lock.unlock();
+  if (timer_.joinable()) timer_.join();
   JoinStopper();
 }
 
@@ -114,6 +135,7 @@ void StopWatcher::Watch() {
     signal_ = received;
     ++events_;
     changed_.notify_all();
-    if (armed_) StartStop();
+    // A stop already made (by RequestStop) is not made twice.
+    if (armed_ && !stopped_) StartStop();
   }
 }

@@ -33,6 +33,12 @@ class StopWatcher {
   // watching thread stays free to take a second signal, which ends the process at once. A signal
   // that came before Arm starts the stop at once.
   void Arm(std::function<void()> stop);
+  // Calls stop at deadline, as a signal would but without recording one, unless the watcher
+  // was disarmed first. A thread of its own waits for the deadline: the polling thread can be
+  // held up by a progress query for as long as a server stalls a request. Call after Arm, once.
+  void StopAt(std::chrono::steady_clock::time_point deadline);
+  // True once the deadline of StopAt came while armed.
+  bool timeUp() const;
   // No further calls of stop; returns once a call that is under way has returned.
   void Disarm();
   // From now on SIGINT or SIGTERM ends the process at once with status 128 + signal. For when
@@ -65,8 +71,10 @@ class StopWatcher {
   bool quit_ = false;           // guarded by mutex_
   bool endOnSignal_ = false;    // guarded by mutex_
   int signal_ = 0;              // guarded by mutex_
-  uint64_t events_ = 0;         // guarded by mutex_
-  std::thread stopper_;         // guarded by mutex_ until joined
+  bool timeUp_ = false;         // guarded by mutex_
+  std::thread timer_;
+  uint64_t events_ = 0;  // guarded by mutex_
+  std::thread stopper_;  // guarded by mutex_ until joined
   std::thread thread_;
 };
 

@@ -84,6 +84,9 @@ void PrintSiteSummary(FILE* out, const SiteResult& site, const std::string& head
   std::fprintf(out, "  failed:     %s\n", Plural(site.failed, "file").c_str());
   std::fprintf(out, "  received:   %s\n", BytesText(site.bytes, site.unmeasured).c_str());
   if (site.seconds >= 0) std::fprintf(out, "  time:       %.1f s\n", site.seconds);
+  if (!site.limit.empty()) {
+    std::fprintf(out, "  stopped by the %s limit: the copy is incomplete\n", site.limit.c_str());
+  }
   std::fprintf(out, "  last error: %s\n", LastErrorText(site).c_str());
   // A start page that fails is not counted among the failed files (it was never listed), so
   // the summary says it in words.
@@ -136,8 +139,16 @@ void PrintStopNotice(FILE* out, int signal) {
                signal == SIGTERM ? "SIGTERM" : "SIGINT");
 }
 
-int ExitStatusFor(const std::vector<SiteResult>& sites, int signal) {
+void PrintLimitNotice(FILE* out, const std::string& limit) {
+  std::fprintf(out, "Stopped by the %s limit: the copy is incomplete.\n", limit.c_str());
+}
+
+int ExitStatusFor(const std::vector<SiteResult>& sites, int signal, bool timeUp) {
   if (signal != 0) return 128 + signal;
+  if (timeUp) return kExitLimit;
+  for (const SiteResult& site : sites) {
+    if (!site.limit.empty()) return kExitLimit;
+  }
   for (const SiteResult& site : sites) {
     if (SiteFailed(site)) return kExitFailures;
   }

@@ -22,6 +22,7 @@ struct SiteResult {
   std::vector<std::string> failedFiles;    // URL paths, as the job recorded them
   std::vector<std::string> failedReasons;  // the reason of each failed file (may be empty)
   std::string logFile;                     // the job's log, where every failure is named; or ""
+  std::string limit;                       // the limit that ended its walk ("--max-files 10")
 };
 
 // How many failed files a summary names: a screenful; the log names every one.
@@ -31,6 +32,7 @@ inline constexpr size_t kListedFailures = 50;
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailures = 1;  // some file, or the start page, failed
 inline constexpr int kExitUsage = 2;     // bad arguments, or a job that could not start
+inline constexpr int kExitLimit = 3;     // a limit (--max-files, --max-size, --max-time) ended it
 
 // The site folder of a copy of url under the save root: "root/server/" (the server name
 // without port or user information, as the library names the folder).
@@ -54,8 +56,11 @@ void PrintRunTotals(FILE* out, const std::vector<SiteResult>& sites, double seco
 
 // "Stopped by SIGINT: the copy is incomplete." for a run cut short by a signal.
 void PrintStopNotice(FILE* out, int signal);
+// "Stopped by the --max-time 10m limit: the copy is incomplete."
+void PrintLimitNotice(FILE* out, const std::string& limit);
 
-// 128 + signal after a stop by signal; otherwise 1 when any site failed, else 0.
-int ExitStatusFor(const std::vector<SiteResult>& sites, int signal);
+// 128 + signal after a stop by signal; otherwise 3 when a limit ended the run (timeUp) or a
+// site's walk, 1 when any site failed, else 0.
+int ExitStatusFor(const std::vector<SiteResult>& sites, int signal, bool timeUp = false);
 
 #endif  // HARVO_TOOLS_SUMMARY_H
