@@ -219,6 +219,7 @@ int KtWdlFetcher::ResolveDotLink(KtWdlLinkList* links, int depth) {
 
 int KtWdlFetcher::ResolveSiteLink(KtWdlLinkList* links, int depth) {
   std::string t = m_Token;
+  const std::string scheme = std::string(m_Site->GetLinkScheme()) + "://";
   const std::string server = SiteOrigin();
   const std::string startUrl = server + "/" + StartFolder(m_Site->GetStartPath());
   const std::string rootUrl = server + "/";

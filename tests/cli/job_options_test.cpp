@@ -180,4 +180,13 @@ TEST(Limits, DurationsInMilliseconds) {
   }
 }
 
+TEST(JobOptions, TheWalkOfUnchangedPagesComesWithAnUpdateOption) {
+  EXPECT_EQ(Parse({}).job.Options & HVR_OPT_WALK_UNCHANGED, 0);
+  EXPECT_EQ(Parse({"--update-only"}).job.Options & HVR_OPT_WALK_UNCHANGED, HVR_OPT_WALK_UNCHANGED);
+  EXPECT_EQ(Parse({"--update-nonhtml"}).job.Options & HVR_OPT_WALK_UNCHANGED,
+            HVR_OPT_WALK_UNCHANGED);
+  const int32_t kept = Parse({"--update-only", "--no-walk-unchanged"}).job.Options;
+  EXPECT_EQ(kept & (HVR_OPT_UPDATE_ONLY | HVR_OPT_WALK_UNCHANGED), HVR_OPT_UPDATE_ONLY);
+}
+
 }  // namespace

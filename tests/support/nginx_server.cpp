@@ -52,10 +52,8 @@ bool NginxServer::Available() {
   return access(kNginx, X_OK) == 0;
 }
 
-NginxServer::NginxServer(const std::string& root, const std::string& serverConfig)
-    : NginxServer(root, NginxOptions{{}, {}, false, serverConfig}) {}
-
-NginxServer::NginxServer(const std::string& root, const NginxOptions& options)
+NginxServer::NginxServer(const std::string& root, const NginxOptions& options,
+                         const std::string& serverConfig)
     : tls_(!options.certFile.empty() && !options.keyFile.empty()) {
   if (!Available()) throw std::runtime_error("nginx is not installed (scripts/setup)");
   std::string extra;
@@ -96,7 +94,7 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options)
         << "  keepalive_timeout 30;\n  keepalive_requests 100000;\n"
         << "  server {\n    listen 127.0.0.1:" << port_ << (tls_ ? " ssl" : "") << ";\n"
         << extra << "    root " << root << ";\n    autoindex off;\n"
-        << options.serverConfig << "\n  }\n}\n";
+        << serverConfig << "\n  }\n}\n";
     out.close();
     std::string prefix = dir_.path();
     const char* argv[] = {kNginx, "-p", prefix.c_str(), "-c", conf.c_str(), nullptr};

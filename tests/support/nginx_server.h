@@ -15,17 +15,17 @@ struct NginxOptions {
   std::string keyFile;
   // Compresses pages, style sheets and scripts for clients that accept gzip (HTTP/1.0 too).
   bool gzip = false;
-  // Further directives inside the server block (locations, types).
-  std::string serverConfig;
 };
 
 class NginxServer {
  public:
   // Starts serving root (keep-alive on, an access log). Throws std::runtime_error when nginx
   // is missing or does not come up.
-  explicit NginxServer(const std::string& root, const NginxOptions& options = {});
-  // serverConfig: further directives inside the server block (gzip, locations).
-  NginxServer(const std::string& root, const std::string& serverConfig);
+  // serverConfig: further directives inside the server block (locations, types).
+  explicit NginxServer(const std::string& root, const NginxOptions& options = {},
+                       const std::string& serverConfig = {});
+  NginxServer(const std::string& root, const std::string& serverConfig)
+      : NginxServer(root, NginxOptions{}, serverConfig) {}
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;

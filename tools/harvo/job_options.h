@@ -38,8 +38,6 @@ struct JobOptions {
   std::string cookieFile;
   std::vector<std::string> headers;
 
-  bool insecure = false;  // https certificates not checked
-
   // The extension bits, each on unless its --no-... flag or --plain turns it off.
   int32_t extensionsOff = 0;  // bits turned off one by one
   bool plain = false;         // every extension off, pages only: the library's own walk
