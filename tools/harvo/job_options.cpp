@@ -149,9 +149,9 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
       ->check(CLI::ExistingFile);
   command->add_flag("--insecure", options->insecure,
                     "Do not check https certificates (issuer, dates, host name)");
-  command->add_flag("!--no-https", options->https,
+  command->add_flag("--no-https", options->noHttps,
                     "Ask https:// URLs over plain HTTP, as the library does by default");
-  command->add_flag("!--no-compression", options->compression,
+  command->add_flag("--no-compression", options->noCompression,
                     "Do not ask for gzip/deflate bodies (files are then received as sent)");
   command
       ->add_option("--cookies", options->cookieFile,
@@ -192,9 +192,9 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
   if (options.cgiOnly) bits |= HVR_OPT_CGI;
   if (options.javaOnly) bits |= HVR_OPT_JAVA;
   if (options.checkOnly) bits |= HVR_OPT_CHECK_ONLY;
-  if (options.https) bits |= HVR_OPT_HTTPS;
+  if (!options.noHttps) bits |= HVR_OPT_HTTPS;
   if (options.insecure) bits |= HVR_OPT_INSECURE;
-  if (options.compression) bits |= HVR_OPT_COMPRESSION;
+  if (!options.noCompression) bits |= HVR_OPT_COMPRESSION;
   job->Options = bits;
   job->BufferSize = options.bufferSize;
   job->Interval = options.interval;
@@ -221,7 +221,7 @@ void StartJobLog(HvrJobInfo* job, const std::string& path) {
 bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   HvrOpenInfo open;
   FillOpenInfo(options, &open);
-  if (options.insecure && options.https) {
+  if (options.insecure && !options.noHttps) {
     std::fprintf(stderr,
                  "harvo: warning: --insecure: https certificates are not checked; anyone on "
                  "the way can read and change what is copied\n");

@@ -37,10 +37,10 @@ struct JobOptions {
   std::string cookieFile;
   std::vector<std::string> headers;
 
-  // Extensions, on unless turned off.
-  bool https = true;
+  // Extensions: on unless a --no-... flag turns them off.
+  bool noHttps = false;
   bool insecure = false;
-  bool compression = true;
+  bool noCompression = false;
 
   std::string logFile;
   bool quiet = false;
