@@ -221,7 +221,7 @@ void StartJobLog(HvrJobInfo* job, const std::string& path) {
 bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   HvrOpenInfo open;
   FillOpenInfo(options, &open);
-  if (options.insecure && !options.noHttps) {
+  if (options.insecure) {
     std::fprintf(stderr,
                  "harvo: warning: --insecure: https certificates are not checked; anyone on "
                  "the way can read and change what is copied\n");
