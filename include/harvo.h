@@ -137,8 +137,9 @@ inline constexpr int32_t HVR_OPT_NORMAL_PRIORITY = static_cast<int32_t>(0x800000
 //   followed as before. A refused certificate fails the file with its reason in words in
 //   ErrorText and FailedReasons ("SSL certificate problem: certificate has expired"). Without
 //   the bit an https:// start URL is asked over plain HTTP on its port, as the walk always did.
-// HVR_OPT_INSECURE: with HVR_OPT_HTTPS, certificates are not checked at all (issuer, dates,
-//   host name): for a host that knows what it is talking to.
+// HVR_OPT_INSECURE: the certificates of https requests (an https site, a redirect to https)
+//   are not checked at all (issuer, dates, host name): for a host that knows what it is
+//   talking to.
 
 // The link extensions in detail:
 //  * HVR_OPT_ROOT_LINKS: "/path" is taken as the absolute link to the page's server with that

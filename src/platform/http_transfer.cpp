@@ -154,8 +154,6 @@ curl_slist* Transfer::BuildHeaderList() const {
     return std::any_of(all.begin(), all.end(),
                        [&](const auto& header) { return EqualsIgnoringCase(header.first, name); });
   };
-  // The session's agent goes out on every request, even when empty: libcurl must neither
-  // leave the header out nor put its own text in.
   // The session's own headers win over the request's.
   for (const auto& [name, value] : pool_->settings().extraHeaders) {
     auto same = std::find_if(all.begin(), all.end(), [&, &n = name](const auto& header) {
@@ -167,6 +165,8 @@ curl_slist* Transfer::BuildHeaderList() const {
       same->second = value;
     }
   }
+  // The session's agent goes out on every request, even when empty: libcurl must neither
+  // leave the header out nor put its own text in.
   if (!has("User-Agent")) all.emplace_back("User-Agent", pool_->settings().agent);
   if (!has("Connection")) all.emplace_back("Connection", "keep-alive");
   curl_slist* list = nullptr;
@@ -474,13 +474,13 @@ Transfer::WaitEnd Transfer::WaitUntil(const std::function<bool()>& ready) {
 bool Transfer::IsUnaskedEncoding(std::string_view line) const {
   static constexpr std::string_view kName = "content-encoding:";
   if (!acceptEncoding_ || line.size() < kName.size() ||
-      !EqualsIgnoringCase(std::string(line.substr(0, kName.size())), std::string(kName))) {
+      !EqualsIgnoringCase(line.substr(0, kName.size()), kName)) {
     return false;
   }
   std::string_view rest = line.substr(kName.size());
   while (!rest.empty()) {
     size_t comma = rest.find(',');
-    std::string token = TrimBlanks(std::string(rest.substr(0, comma)));
+    std::string token(rest.substr(0, comma));
     while (!token.empty() && (token.back() == '\r' || token.back() == '\n')) token.pop_back();
     token = TrimBlanks(token);
     if (!token.empty() && !EqualsIgnoringCase(token, "gzip") &&

@@ -33,7 +33,9 @@ class OpenedHandle {
   bool Run(HvrJobInfo* job) {
     int index = -1;
     if (HvrStart(&handle_, job, &index) != 0) return false;
-    bool ended = WaitFor([&] { return HvrIsDL(&handle_, index) == 0; }, std::chrono::seconds(30));
+    // Generous: a worker runs at idle priority, and loading the system's CA store takes it
+    // long on a busy machine (more so in sanitizer builds).
+    bool ended = WaitFor([&] { return HvrIsDL(&handle_, index) == 0; }, std::chrono::minutes(5));
     failedReasons_ = job->FailedReasons;
     HvrEnd(&handle_, job, index);
     return ended;
