@@ -67,6 +67,7 @@ uint32_t KtWdlUrlRegistry::FindChildNoCase(uint32_t parentFold, std::string_view
 
 // The components of a folder path are the texts before each "/".
 uint32_t KtWdlUrlRegistry::FindFolder(std::string_view folder) const {
+  if (m_LastFolderId != kNone && folder == m_LastFolder) return m_LastFolderId;
   uint32_t current = 0;
   for (size_t at = 0; at < folder.size() && current != kNone;) {
     size_t slash = cp932::FindFirst(folder, '/', at);
@@ -74,10 +75,15 @@ uint32_t KtWdlUrlRegistry::FindFolder(std::string_view folder) const {
     current = FindChild(current, folder.substr(at, slash - at));
     at = slash + 1;
   }
+  if (current != kNone) {
+    m_LastFolder = folder;
+    m_LastFolderId = current;
+  }
   return current;
 }
 
 uint32_t KtWdlUrlRegistry::FindFolderNoCase(std::string_view folder) const {
+  if (m_LastFoldedId != kNone && folder == m_LastFoldedFolder) return m_LastFoldedId;
   uint32_t current = 0;
   for (size_t at = 0; at < folder.size() && current != kNone;) {
     size_t slash = cp932::FindFirst(folder, '/', at);
@@ -85,11 +91,17 @@ uint32_t KtWdlUrlRegistry::FindFolderNoCase(std::string_view folder) const {
     current = FindChildNoCase(current, folder.substr(at, slash - at));
     at = slash + 1;
   }
+  if (current != kNone) {
+    m_LastFoldedFolder = folder;
+    m_LastFoldedId = current;
+  }
   return current;
 }
 
 uint32_t KtWdlUrlRegistry::AddFolder(std::string_view folder) {
-  uint32_t current = 0;
+  uint32_t current = FindFolder(folder);
+  if (current != kNone) return current;
+  current = 0;
   for (size_t at = 0; at < folder.size();) {
     size_t slash = cp932::FindFirst(folder, '/', at);
     if (slash == cp932::npos) slash = folder.size();
@@ -203,5 +215,9 @@ void KtWdlUrlRegistry::Clear() {
   m_FoldedItems.Clear();
   m_ExactFolders.Clear();
   m_FoldedFolders.Clear();
+  m_LastFolder.clear();
+  m_LastFolderId = kNone;
+  m_LastFoldedFolder.clear();
+  m_LastFoldedId = kNone;
   AddRoot();
 }

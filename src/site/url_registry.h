@@ -68,9 +68,15 @@ class KtWdlUrlRegistry {
   std::deque<KtWdlUrlItem> m_Items;
   std::deque<Folder> m_Folders;
   std::vector<std::unique_ptr<char[]>> m_NameBlocks;
-  size_t m_NameBlockFree = 0;    // bytes left in the last block of names
-  KtWdlIdTable m_ExactItems;     // items by folder and name
-  KtWdlIdTable m_FoldedItems;    // items by first equal folder and name, ignoring case
+  size_t m_NameBlockFree = 0;  // bytes left in the last block of names
+  KtWdlIdTable m_ExactItems;   // items by folder and name
+  KtWdlIdTable m_FoldedItems;  // items by first equal folder and name, ignoring case
+  // The latest folder path found, exactly and ignoring case: the links of a page mostly share
+  // their folder, whose components need not be looked up again for each of them.
+  mutable std::string m_LastFolder;
+  mutable uint32_t m_LastFolderId = kNone;
+  mutable std::string m_LastFoldedFolder;
+  mutable uint32_t m_LastFoldedId = kNone;
   KtWdlIdTable m_ExactFolders;   // folders by parent and name
   KtWdlIdTable m_FoldedFolders;  // first folders by their parent's first folder and name
 };
