@@ -34,14 +34,6 @@ size_t Mix(uint64_t x) {
   return static_cast<size_t>(x);
 }
 
-size_t TextHash(std::string_view text) {
-  return Mix(std::hash<std::string_view>{}(text));
-}
-
-size_t TextHashNoCase(std::string_view text) {
-  return Mix(cp932::HashNoCase(text));
-}
-
 }  // namespace
 
 size_t KtWdlUrlRegistry::ExactHash(uint32_t folder, std::string_view name) const {
@@ -52,30 +44,88 @@ size_t KtWdlUrlRegistry::FoldedHash(uint32_t folder, std::string_view name) cons
   return Mix(cp932::HashNoCase(name) ^ (uint64_t{folder} * 0x9e3779b97f4a7c15ULL));
 }
 
-uint32_t KtWdlUrlRegistry::FindFolder(std::string_view folder) const {
-  return m_ExactFolders.Find(TextHash(folder),
-                             [&](uint32_t id) { return m_Folders[id].path == folder; });
+KtWdlUrlRegistry::KtWdlUrlRegistry() {
+  AddRoot();
 }
 
-uint32_t KtWdlUrlRegistry::FindFolderNoCase(std::string_view folder) const {
-  return m_FoldedFolders.Find(TextHashNoCase(folder), [&](uint32_t id) {
-    return cp932::EqualsNoCase(m_Folders[id].path, folder);
+void KtWdlUrlRegistry::AddRoot() {
+  m_Folders.push_back({"", 0, kNone, 0});
+}
+
+uint32_t KtWdlUrlRegistry::FindChild(uint32_t parent, std::string_view name) const {
+  return m_ExactFolders.Find(ExactHash(parent, name), [&](uint32_t id) {
+    return m_Folders[id].parent == parent && m_Folders[id].Name() == name;
   });
 }
 
-uint32_t KtWdlUrlRegistry::AddFolder(std::string_view folder) {
-  uint32_t id = FindFolder(folder);
-  if (id != kNone) return id;
-  id = static_cast<uint32_t>(m_Folders.size());
-  uint32_t firstFold = FindFolderNoCase(folder);
-  m_Folders.push_back({std::string(folder), firstFold == kNone ? id : firstFold});
-  m_ExactFolders.Insert(id, TextHash(folder),
-                        [&](uint32_t k) { return TextHash(m_Folders[k].path); });
-  if (firstFold == kNone) {
-    m_FoldedFolders.Insert(id, TextHashNoCase(folder),
-                           [&](uint32_t k) { return TextHashNoCase(m_Folders[k].path); });
+uint32_t KtWdlUrlRegistry::FindChildNoCase(uint32_t parentFold, std::string_view name) const {
+  return m_FoldedFolders.Find(FoldedHash(parentFold, name), [&](uint32_t id) {
+    return m_Folders[m_Folders[id].parent].firstFold == parentFold &&
+           cp932::EqualsNoCase(m_Folders[id].Name(), name);
+  });
+}
+
+// The components of a folder path are the texts before each "/".
+uint32_t KtWdlUrlRegistry::FindFolder(std::string_view folder) const {
+  if (m_LastFolderId != kNone && folder == m_LastFolder) return m_LastFolderId;
+  uint32_t current = 0;
+  for (size_t at = 0; at < folder.size() && current != kNone;) {
+    size_t slash = cp932::FindFirst(folder, '/', at);
+    if (slash == cp932::npos) return kNone;
+    current = FindChild(current, folder.substr(at, slash - at));
+    at = slash + 1;
   }
-  return id;
+  if (current != kNone) {
+    m_LastFolder = folder;
+    m_LastFolderId = current;
+  }
+  return current;
+}
+
+uint32_t KtWdlUrlRegistry::FindFolderNoCase(std::string_view folder) const {
+  if (m_LastFoldedId != kNone && folder == m_LastFoldedFolder) return m_LastFoldedId;
+  uint32_t current = 0;
+  for (size_t at = 0; at < folder.size() && current != kNone;) {
+    size_t slash = cp932::FindFirst(folder, '/', at);
+    if (slash == cp932::npos) return kNone;
+    current = FindChildNoCase(current, folder.substr(at, slash - at));
+    at = slash + 1;
+  }
+  if (current != kNone) {
+    m_LastFoldedFolder = folder;
+    m_LastFoldedId = current;
+  }
+  return current;
+}
+
+uint32_t KtWdlUrlRegistry::AddFolder(std::string_view folder) {
+  uint32_t current = FindFolder(folder);
+  if (current != kNone) return current;
+  current = 0;
+  for (size_t at = 0; at < folder.size();) {
+    size_t slash = cp932::FindFirst(folder, '/', at);
+    if (slash == cp932::npos) slash = folder.size();
+    std::string_view name = folder.substr(at, slash - at);
+    at = slash + 1;
+    uint32_t child = FindChild(current, name);
+    if (child == kNone) {
+      child = static_cast<uint32_t>(m_Folders.size());
+      const uint32_t parentFold = m_Folders[current].firstFold;
+      const uint32_t firstFold = FindChildNoCase(parentFold, name);
+      m_Folders.push_back({StoreName(name), static_cast<uint32_t>(name.size()), current,
+                           firstFold == kNone ? child : firstFold});
+      m_ExactFolders.Insert(child, ExactHash(current, name), [&](uint32_t k) {
+        return ExactHash(m_Folders[k].parent, m_Folders[k].Name());
+      });
+      if (firstFold == kNone) {
+        m_FoldedFolders.Insert(child, FoldedHash(parentFold, name), [&](uint32_t k) {
+          return FoldedHash(m_Folders[m_Folders[k].parent].firstFold, m_Folders[k].Name());
+        });
+      }
+    }
+    current = child;
+  }
+  return current;
 }
 
 const char* KtWdlUrlRegistry::StoreName(std::string_view name) {
@@ -140,7 +190,18 @@ uint32_t KtWdlUrlRegistry::FindNoCase(std::string_view path) const {
 
 std::string KtWdlUrlRegistry::PathOf(uint32_t id) const {
   const KtWdlUrlItem& item = m_Items[id];
-  std::string path = m_Folders[item.GetFolder()].path;
+  std::vector<uint32_t> chain;
+  size_t length = item.GetName().size();
+  for (uint32_t f = item.GetFolder(); f != 0; f = m_Folders[f].parent) {
+    chain.push_back(f);
+    length += m_Folders[f].nameLength + 1;
+  }
+  std::string path;
+  path.reserve(length);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    path += m_Folders[*it].Name();
+    path += '/';
+  }
   path += item.GetName();
   return path;
 }
@@ -154,4 +215,9 @@ void KtWdlUrlRegistry::Clear() {
   m_FoldedItems.Clear();
   m_ExactFolders.Clear();
   m_FoldedFolders.Clear();
+  m_LastFolder.clear();
+  m_LastFolderId = kNone;
+  m_LastFoldedFolder.clear();
+  m_LastFoldedId = kNone;
+  AddRoot();
 }

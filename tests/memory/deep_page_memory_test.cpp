@@ -71,10 +71,16 @@ std::string LinkName(int n) {
   return name + ".htm";
 }
 
-std::string DeepPage(int links) {
+// links of 18 bytes, or with folders of 20 bytes: each a file in a folder of its own below the
+// page's folder (<a href=00000/a.htm>).
+std::string DeepPage(int links, bool folders = false) {
   std::string page;
-  page.reserve(static_cast<size_t>(links) * 18);
-  for (int n = 0; n < links; ++n) page += "<a href=" + LinkName(n) + ">";
+  page.reserve(static_cast<size_t>(links) * 20);
+  for (int n = 0; n < links; ++n) {
+    std::string name = LinkName(n);
+    if (folders) name = name.substr(0, 5) + "/a.htm";
+    page += "<a href=" + name + ">";
+  }
   return page;
 }
 
@@ -115,6 +121,37 @@ TEST(DeepPageMemoryTest, LinksOfADeepPageCostTheirNamesNotTheirPaths) {
   ASSERT_EQ(targets.size(), 2u);
   EXPECT_EQ(targets[1], folder + LinkName(0));
   Report("walk holding a deep page's links", links, before, peak);
+  ExpectPeakBelow(peak, 256 * kMiB);
+}
+
+// The same page whose links each name a folder of their own: the folders share the page's
+// folder, so that they too cost their own names only.
+TEST(DeepPageMemoryTest, LinksIntoFoldersOfTheirOwnCostTheirNamesNotTheirPaths) {
+  const int links = LinkCount(DefaultLinks());
+  const std::string folder = DeepFolder();
+  ScriptedServer server;
+  server.Set(folder + "index.html", R::Ok(DeepPage(links, true)).LastModified(1600000000));
+  server.SetHandler([](const ScriptedRequest&) -> std::optional<ScriptedResponse> {
+    return R::Ok("never sent").StallBeforeStatus();
+  });
+  TempDir save;
+  HvrJobInfo job = MakeJob(server.url(folder + "index.html"), save.path(), false);
+  const int64_t before = PeakResidentBytes();
+  ASSERT_GT(before, 0);
+
+  TestHandle handle;
+  int slot = -1;
+  ASSERT_EQ(handle.Start(&job, &slot), 0);
+  ASSERT_TRUE(server.WaitForStalls(1, std::chrono::minutes(5)));
+  const int64_t peak = PeakResidentBytes();
+  handle.TimedStop(&job, slot);
+  ASSERT_TRUE(handle.WaitIdle());
+  HvrEnd(handle.get(), &job, slot);
+
+  const std::vector<std::string> targets = server.requestTargets();
+  ASSERT_EQ(targets.size(), 2u);
+  EXPECT_EQ(targets[1], folder + "00000/a.htm");
+  Report("walk holding a deep page's links into folders of their own", links, before, peak);
   ExpectPeakBelow(peak, 256 * kMiB);
 }
 

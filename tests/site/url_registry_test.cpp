@@ -17,7 +17,7 @@ TEST(UrlRegistryTest, PathsComeBackWholeAndEachFolderIsKeptOnce) {
   for (int i = 0; i < 2000; ++i) registry.Add(deep + std::to_string(i) + ".gif");
 
   EXPECT_EQ(registry.Size(), paths.size() + 2000);
-  EXPECT_EQ(registry.FolderCount(), 3u) << "the root, the deep folder and x/";
+  EXPECT_EQ(registry.FolderCount(), 4u) << "the root, the deep folder, its sub/ and x/";
   for (uint32_t id = 0; id < paths.size(); ++id) {
     EXPECT_EQ(registry.PathOf(id), paths[id]);
     EXPECT_EQ(registry.FindExact(paths[id]), id);
@@ -38,7 +38,7 @@ TEST(UrlRegistryTest, LookupsFindEveryItemAfterTheIndexesGrew) {
   // Many folders and many names per folder, so that both kinds of index grow many times.
   auto path = [](int n) { return "f" + std::to_string(n % 997) + "/p" + std::to_string(n); };
   for (int n = 0; n < count; ++n) ASSERT_EQ(registry.Add(path(n)), static_cast<uint32_t>(n));
-  EXPECT_EQ(registry.FolderCount(), 997u);
+  EXPECT_EQ(registry.FolderCount(), 998u);
   int wrong = 0;
   for (int n = 0; n < count; ++n) {
     std::string p = path(n);
@@ -51,6 +51,23 @@ TEST(UrlRegistryTest, LookupsFindEveryItemAfterTheIndexesGrew) {
   EXPECT_EQ(registry.FindExact("f1/p"), KtWdlUrlRegistry::kNone);
   EXPECT_EQ(registry.FindExact("f1/"), KtWdlUrlRegistry::kNone);
   EXPECT_EQ(registry.FindNoCase("g1/p1"), KtWdlUrlRegistry::kNone);
+}
+
+// Folders share their prefixes: a thousand folders below one deep folder keep its text once.
+TEST(UrlRegistryTest, FoldersBelowADeepFolderCostTheirOwnNames) {
+  KtWdlUrlRegistry registry;
+  const std::string deep = std::string(200, 'a') + "/" + std::string(200, 'b') + "/";
+  for (int n = 0; n < 1000; ++n) registry.Add(deep + std::to_string(n) + "/x.htm");
+  EXPECT_EQ(registry.FolderCount(), 1003u);
+  EXPECT_EQ(registry.PathOf(999), deep + "999/x.htm");
+  EXPECT_EQ(registry.FindExact(deep + "999/x.htm"), 999u);
+  EXPECT_EQ(registry.FindNoCase(std::string(200, 'A') + "/" + std::string(200, 'b') + "/5/X.htm"),
+            5u);
+  EXPECT_EQ(registry.FindExact(deep + "1000/x.htm"), KtWdlUrlRegistry::kNone);
+  // "//" makes a folder with an empty name, which is not its parent.
+  uint32_t doubled = registry.Add(deep + "/y.htm");
+  EXPECT_EQ(registry.PathOf(doubled), deep + "/y.htm");
+  EXPECT_EQ(registry.FindExact(deep + "y.htm"), KtWdlUrlRegistry::kNone);
 }
 
 TEST(UrlRegistryTest, IgnoringCaseTheFirstAcceptedPathIsFoundWhicheverFolderSpellingItHas) {
@@ -67,7 +84,7 @@ TEST(UrlRegistryTest, IgnoringCaseTheFirstAcceptedPathIsFoundWhicheverFolderSpel
   // A name's "/" decides the folder: "a/b.html" is not the item "a" + "/b.html".
   registry.Add("a");
   EXPECT_EQ(registry.FindNoCase("a/b.html"), KtWdlUrlRegistry::kNone);
-  EXPECT_EQ(registry.FolderCount(), 4u);  // Dir/, dir/, DIR/Sub/ and the root
+  EXPECT_EQ(registry.FolderCount(), 5u);  // the root, Dir/, dir/, DIR/ and DIR/Sub/
 }
 
 }  // namespace
