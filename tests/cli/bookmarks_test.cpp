@@ -112,8 +112,10 @@ TEST_F(BookmarksTest, MultiCopiesTheChosenSitesOneAfterTheOther) {
                           "<DT><A HREF=\"" + server.url("/two/start.html") + "\">Two</A>",
                           "<DT><A HREF=\"" + server.url("/three/start.html") + "\">Three</A>"});
 
+  // At idle priority the worker leaves the progress time to look at each file: the lines below
+  // name a file only when a look falls while it is under way.
   ChildResult r = Run({"multi", "--netscape", "ns.htm", "--select", "1,3", "-o", "out", "--log",
-                       "logs/run.log", "--interval", "300"});
+                       "logs/run.log", "--interval", "300", "--idle"});
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;  // three/gone.html is missing
 
   // One site after the other, the unchosen one never asked for.

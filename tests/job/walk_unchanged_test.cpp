@@ -88,6 +88,17 @@ TEST_F(WalkUnchangedTest, UnchangedPagesAreWalkedFromTheirCopyAndAChangedImageIs
   EXPECT_NE(std::find(log.begin(), log.end(), "Unchanged(docs/index.html), 0"), log.end());
 }
 
+TEST_F(WalkUnchangedTest, RawCopiesAreWalkedByTheirLinksAsReceived) {
+  // The copies keep their folder links ("guide/"), which the walk looks up as the page's would.
+  ServeSite(kOld, "GIF-old");
+  ASSERT_EQ(Copy("/docs/", HVR_OPT_RAW_HTML).restored, 6);
+  ServeSite(kNew, "GIF-new, longer");
+  TestHandle::Outcome update = Copy("/docs/", kRefresh | HVR_OPT_RAW_HTML);
+  EXPECT_EQ(update.failed, 0);
+  EXPECT_EQ(update.restored, 1);
+  EXPECT_EQ(ReadFileText(Site() + "docs/img/deep.gif"), "GIF-new, longer");
+}
+
 TEST_F(WalkUnchangedTest, WithoutTheOptionSavedPagesStillCompareBySize) {
   ServeSite(kOld, "GIF-old");
   ASSERT_EQ(Copy("/docs/", 0).failed, 0);
