@@ -13,6 +13,7 @@
 #include "../../tools/harvo/text_escape.cpp"
 // summary.cpp needs FormatBytes.
 #include "../../tools/harvo/progress_display.cpp"
+#include "../../tools/harvo/terminal.cpp"
 
 namespace {
 
