@@ -39,10 +39,9 @@ windows: setup-windows
 
 windows-test: windows
 	ctest --test-dir build-win32 --output-on-failure
-	rm -rf build-win64/wine-prefix
+	scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix
 	ctest --test-dir build-win64 --output-on-failure -j $(JOBS) --timeout 600; \
-	  status=$$?; WINEPREFIX=$(CURDIR)/build-win64/wine-prefix wineserver -k 2>/dev/null; \
-	  rm -rf build-win64/wine-prefix build-win64/wine-prefix.lock; exit $$status
+	  status=$$?; scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix; exit $$status
 
 clean:
 	rm -rf $(BUILD) build-win32 build-win64

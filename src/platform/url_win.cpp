@@ -33,6 +33,29 @@ bool AuthorityNamesPort(const std::string& url) {
   return colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The host name with its %XX escapes decoded, as the POSIX parser gives it: the site folder is
+// named after the decoded name, so that its checks see the bytes that name the folder.
+std::string DecodeHost(const std::string& host) {
+  std::string out;
+  for (size_t i = 0; i < host.size(); ++i) {
+    if (host[i] == '%' && i + 2 < host.size() && HexValue(host[i + 1]) >= 0 &&
+        HexValue(host[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(host[i + 1]) * 16 + HexValue(host[i + 2]));
+      i += 2;
+    } else {
+      out += host[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool CrackUrl(const std::string& url, CrackedUrl* out) {
@@ -60,7 +83,7 @@ bool CrackUrl(const std::string& url, CrackedUrl* out) {
   }
   CrackedUrl result;
   result.scheme = Lower(std::string(scheme, parts.dwSchemeLength));
-  result.server.assign(host.data(), parts.dwHostNameLength);
+  result.server = DecodeHost(std::string(host.data(), parts.dwHostNameLength));
   if (result.scheme.empty() || result.server.empty()) return false;
   if (result.server.size() >= 2 && result.server.front() == '[' && result.server.back() == ']') {
     result.server = result.server.substr(1, result.server.size() - 2);
