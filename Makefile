@@ -1,10 +1,13 @@
 # make test: set up, build, run every test.  make demo: set up, build, copy the sample site.
+# make windows: set up the mingw-w64 cross compilers and build the 32-bit and 64-bit Harvo.dll
+# (build-win32/, build-win64/).  make windows-test: also run the Windows tests (the export
+# tables; the 64-bit suites under Wine, in a Wine prefix made for the run and removed after it).
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build test demo clean
+.PHONY: all setup configure build test demo clean setup-windows windows windows-test
 
 all: build
 
@@ -23,5 +26,22 @@ test: build
 demo: build
 	scripts/demo $(BUILD)
 
+WIN_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DHARVO_WERROR=ON $(CMAKE_FLAGS)
+
+setup-windows:
+	scripts/setup --windows
+
+windows: setup-windows
+	cmake -S . -B build-win32 $(WIN_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	cmake --build build-win32 -j $(JOBS)
+	cmake -S . -B build-win64 $(WIN_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake --build build-win64 -j $(JOBS)
+
+windows-test: windows
+	ctest --test-dir build-win32 --output-on-failure
+	scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix
+	ctest --test-dir build-win64 --output-on-failure -j $(JOBS) --timeout 600; \
+	  status=$$?; scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix; exit $$status
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-win32 build-win64

@@ -1,26 +1,32 @@
 #include "platform/dirlist.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>
 
 namespace hvdir {
+namespace {
+DIR* AsDir(void* handle) {
+  return static_cast<DIR*>(handle);
+}
+}  // namespace
 
 bool DirListing::Open(const std::string& folder) {
   Close();
-  dir_ = opendir(folder.c_str());
+  handle_ = opendir(folder.c_str());
   dotsGiven_ = 0;
-  return dir_ != nullptr;
+  return handle_ != nullptr;
 }
 
 void DirListing::Close() {
-  if (dir_ != nullptr) closedir(dir_);
-  dir_ = nullptr;
+  if (handle_ != nullptr) closedir(AsDir(handle_));
+  handle_ = nullptr;
 }
 
 bool DirListing::Next(DirEntry* entry) {
-  if (dir_ == nullptr) return false;
+  if (handle_ == nullptr) return false;
   // The system's walk relies on "." and ".." being listed; not every file system returns them.
   if (dotsGiven_ < 2) {
     entry->name = dotsGiven_ == 0 ? "." : "..";
@@ -29,13 +35,13 @@ bool DirListing::Next(DirEntry* entry) {
     return true;
   }
   for (;;) {
-    const dirent* d = readdir(dir_);
+    const dirent* d = readdir(AsDir(handle_));
     if (d == nullptr) return false;
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     entry->name = d->d_name;
     entry->attributes = d->d_name[0] == '.' ? kAttributeHidden : 0;
     struct stat st {};
-    if (fstatat(dirfd(dir_), d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+    if (fstatat(dirfd(AsDir(handle_)), d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
       entry->attributes |= kAttributeDirectory;
     return true;
   }

@@ -3,9 +3,8 @@
 #ifndef HARVO_PLATFORM_DIRLIST_H
 #define HARVO_PLATFORM_DIRLIST_H
 
-#include <dirent.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace hvdir {
@@ -36,8 +35,9 @@ class DirListing {
   void Close();
 
  private:
-  DIR* dir_ = nullptr;
+  void* handle_ = nullptr;  // the open listing: a DIR* or a find handle
   int dotsGiven_ = 0;
+  std::unique_ptr<DirEntry> first_;  // an entry that opening the listing already read
 };
 
 // Device and inode of a folder (symbolic links followed).

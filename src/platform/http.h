@@ -128,6 +128,9 @@ class CInternetSession {
 
  private:
   Settings settings_;
+  // The transport's own session object where it keeps one (WinInet), shared with the
+  // connections opened from it; empty otherwise.
+  std::shared_ptr<void> native_;
 };
 
 class CHttpConnection {

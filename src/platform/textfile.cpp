@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace hvtext {
 
@@ -14,24 +18,54 @@ std::string_view TrimSpace(std::string_view s) {
   return s.substr(first, last - first + 1);
 }
 
-bool TextFile::Open(const std::string& path) {
-  Close();
+namespace {
+
+#ifdef _WIN32
+// The file as a binary stream when it is a regular file (not a device, not a pipe).
+FILE* OpenRegularFile(const std::string& path) {
+  int fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) return nullptr;
+  struct _stat64 st {};
+  if (::_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+    ::_close(fd);
+    return nullptr;
+  }
+  FILE* file = ::_fdopen(fd, "rb");
+  if (file == nullptr) ::_close(fd);
+  return file;
+}
+
+int GetByte(FILE* file) {
+  return _getc_nolock(file);
+}
+#else
+FILE* OpenRegularFile(const std::string& path) {
   // O_NONBLOCK keeps the open itself from waiting on a FIFO; such files are refused below.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return nullptr;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return false;
+    return nullptr;
   }
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  file_ = fdopen(fd, "rb");
-  if (file_ == nullptr) {
-    ::close(fd);
-    return false;
-  }
-  return true;
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+int GetByte(FILE* file) {
+  return getc_unlocked(file);
+}
+#endif
+
+}  // namespace
+
+bool TextFile::Open(const std::string& path) {
+  Close();
+  file_ = OpenRegularFile(path);
+  return file_ != nullptr;
 }
 
 void TextFile::Close() {
@@ -40,9 +74,9 @@ void TextFile::Close() {
 }
 
 int TextFile::Get() {
-  int c = getc_unlocked(file_);
+  int c = GetByte(file_);
   if (c != '\r') return c;
-  int next = getc_unlocked(file_);
+  int next = GetByte(file_);
   if (next == '\n') return '\n';
   if (next != EOF) ungetc(next, file_);
   return c;

@@ -13,10 +13,12 @@
 #include "../../tools/harvo/progress.cpp"
 #include "../../tools/harvo/selection.cpp"
 #include "../../tools/harvo/stop_watcher.cpp"
+#include "../../tools/harvo/stop_watcher_signals.cpp"
 #include "../../tools/harvo/summary.cpp"
 #include "../../tools/harvo/text_escape.cpp"
 // summary.cpp needs FormatBytes.
 #include "../../tools/harvo/progress_display.cpp"
+#include "../../tools/harvo/terminal.cpp"
 
 namespace {
 

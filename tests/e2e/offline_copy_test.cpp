@@ -31,14 +31,14 @@ struct Feature {
   const char* name;
   bool ready;
 };
-constexpr Feature kRootLinks{"root-relative links (HVR_OPT_ROOT_LINKS)", false};
-constexpr Feature kMoreLinks{"more link forms (HVR_OPT_MORE_LINKS)", false};
-constexpr Feature kQueryPages{"query pages (HVR_OPT_QUERY_PAGES)", false};
-constexpr Feature kRemoteLinks{"links to what is not copied (HVR_OPT_REMOTE_LINKS)", false};
+constexpr Feature kRootLinks{"root-relative links (HVR_OPT_ROOT_LINKS)", true};
+constexpr Feature kMoreLinks{"more link forms (HVR_OPT_MORE_LINKS)", true};
+constexpr Feature kQueryPages{"query pages (HVR_OPT_QUERY_PAGES)", true};
+constexpr Feature kRemoteLinks{"links to what is not copied (HVR_OPT_REMOTE_LINKS)", true};
 // A relative link that climbs above the server's root ("../index.html" in a root page) is
 // followed as the root's file, as a server reads it, but saved as written: in the copy it
 // leads out of the site folder. Its rewriting belongs with the link forms above.
-constexpr Feature kAboveRoot{"rewriting of links that climb above the server's root", false};
+constexpr Feature kAboveRoot{"rewriting of links that climb above the server's root", true};
 
 const std::string kSourceDir = HARVO_SOURCE_DIR;
 

@@ -1,16 +1,7 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -87,8 +78,9 @@ bool AsksKeepAlive(const ScriptedRequest& request) {
 }
 
 // Reads up to the empty line that ends a request head; nullopt when the peer went, the server
-// stops (wakeFd readable) or the head grows too large.
-std::optional<std::string> ReadRequestHead(int fd, int wakeFd, std::string& pending) {
+// stops (wake set) or the head grows too large.
+std::optional<std::string> ReadRequestHead(loopback::Socket fd, const loopback::Wake& wake,
+                                           std::string& pending) {
   for (;;) {
     size_t end = pending.find("\r\n\r\n");
     if (end != std::string::npos) {
@@ -97,15 +89,13 @@ std::optional<std::string> ReadRequestHead(int fd, int wakeFd, std::string& pend
       return head;
     }
     if (pending.size() > kMaxRequestHead) return std::nullopt;
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
+    loopback::WaitResult ready = loopback::Wait(fd, false, wake, -1);
+    if (ready == loopback::WaitResult::kWoken || ready == loopback::WaitResult::kError) {
       return std::nullopt;
     }
-    if (fds[1].revents != 0) return std::nullopt;
     char buffer[4096];
-    ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-    if (got < 0 && errno == EINTR) continue;
+    long got = loopback::Receive(fd, buffer, sizeof buffer);
+    if (got == -2) continue;
     if (got <= 0) return std::nullopt;
     pending.append(buffer, static_cast<size_t>(got));
   }
@@ -116,36 +106,14 @@ std::optional<std::string> ReadRequestHead(int fd, int wakeFd, std::string& pend
 // ---- set-up and shut-down --------------------------------------------------------------------
 
 ScriptedServer::ScriptedServer() {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  wakeRead_ = pipeFds[0];
-  wakeWrite_ = pipeFds[1];
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("socket failed");
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, 128) != 0 ||
-      getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(listenFd_);
-    close(wakeRead_);
-    close(wakeWrite_);
-    throw std::runtime_error("cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
+  listenFd_ = loopback::Bind(true, &port_);
+  if (listenFd_ == loopback::kNoSocket) throw std::runtime_error("cannot listen on 127.0.0.1");
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
 ScriptedServer::~ScriptedServer() {
   Stop();
-  close(listenFd_);
-  close(wakeRead_);
-  close(wakeWrite_);
+  loopback::Close(listenFd_);
 }
 
 void ScriptedServer::Stop() {
@@ -155,10 +123,7 @@ void ScriptedServer::Stop() {
     stopped_ = true;
   }
   changed_.notify_all();  // answers held back go on, and end with the server
-  // Never read: every poll of every thread sees it from now on.
-  char byte = 1;
-  while (write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
-  }
+  wake_.Set();
   if (acceptThread_.joinable()) acceptThread_.join();
   std::map<int, std::thread> workers;
   {
@@ -175,18 +140,10 @@ std::string ScriptedServer::url(const std::string& path) const {
 
 void ScriptedServer::AcceptLoop() {
   for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    // Heads and bodies go out in separate sends; without this each response would wait for
-    // the client's delayed acknowledgement.
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    loopback::WaitResult ready = loopback::Wait(listenFd_, false, wake_, -1);
+    if (ready == loopback::WaitResult::kWoken || ready == loopback::WaitResult::kError) return;
+    loopback::Socket fd = loopback::Accept(listenFd_);
+    if (fd == loopback::kNoSocket) continue;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       int id = ++accepted_;
@@ -326,11 +283,11 @@ bool ScriptedServer::WaitForOpenConnections(int count, std::chrono::milliseconds
 
 // ---- serving ---------------------------------------------------------------------------------
 
-void ScriptedServer::ServeConnection(int fd, int id) {
+void ScriptedServer::ServeConnection(loopback::Socket fd, int id) {
   std::string pending;
   Ending ending = Ending::kClose;
   for (;;) {
-    std::optional<std::string> head = ReadRequestHead(fd, wakeRead_, pending);
+    std::optional<std::string> head = ReadRequestHead(fd, wake_, pending);
     if (!head) break;
     Request request = ParseRequest(*head, id);
     Record(request);
@@ -338,12 +295,11 @@ void ScriptedServer::ServeConnection(int fd, int id) {
     if (ending != Ending::kKeep) break;
   }
   if (ending == Ending::kReset) {
-    linger hard{1, 0};  // close() then sends RST instead of FIN
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    loopback::CloseWithReset(fd);
   } else {
-    shutdown(fd, SHUT_WR);
+    loopback::ShutdownWrite(fd);
+    loopback::Close(fd);
   }
-  close(fd);
   Notify([&] {
     --open_;
     finished_.push_back(id);
@@ -358,7 +314,7 @@ void ScriptedServer::ReleaseResponses() {
   Notify([&] { held_ = false; });
 }
 
-ScriptedServer::Ending ScriptedServer::Answer(int fd, const Request& request) {
+ScriptedServer::Ending ScriptedServer::Answer(loopback::Socket fd, const Request& request) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return !held_ || stopped_; });
@@ -409,7 +365,8 @@ ScriptedServer::Ending ScriptedServer::Answer(int fd, const Request& request) {
   return SendBody(fd, response, keep);
 }
 
-ScriptedServer::Ending ScriptedServer::SendBody(int fd, const Response& response, bool keep) {
+ScriptedServer::Ending ScriptedServer::SendBody(loopback::Socket fd, const Response& response,
+                                                bool keep) {
   uint64_t stopAt = response.BodyLength().value_or(std::numeric_limits<uint64_t>::max());
   if (response.stallAfter) stopAt = std::min(stopAt, *response.stallAfter);
   if (response.resetAfter) stopAt = std::min(stopAt, *response.resetAfter);
@@ -437,35 +394,21 @@ ScriptedServer::Ending ScriptedServer::SendBody(int fd, const Response& response
   return keep ? Ending::kKeep : Ending::kClose;
 }
 
-void ScriptedServer::WaitForPeerGone(int fd) const {
+void ScriptedServer::WaitForPeerGone(loopback::Socket fd) const {
   for (;;) {
-    pollfd fds[2] = {{fd, POLLIN | POLLRDHUP, 0}, {wakeRead_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
-    if ((fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
+    if (loopback::Wait(fd, false, wake_, -1) != loopback::WaitResult::kReady) return;
     char scratch[4096];
-    ssize_t got = recv(fd, scratch, sizeof scratch, 0);
-    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) return;
+    long got = loopback::Receive(fd, scratch, sizeof scratch);
+    if (got == 0 || got == -1) return;
   }
 }
 
-bool ScriptedServer::SendAll(int fd, const char* data, size_t size) const {
+bool ScriptedServer::SendAll(loopback::Socket fd, const char* data, size_t size) const {
   while (size > 0) {
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (fds[1].revents != 0) return false;
-    if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) return false;
-    ssize_t sent = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return false;
-    }
+    if (loopback::Wait(fd, true, wake_, -1) != loopback::WaitResult::kReady) return false;
+    long sent = loopback::SendSome(fd, data, size);
+    if (sent == -2) continue;
+    if (sent < 0) return false;
     data += sent;
     size -= static_cast<size_t>(sent);
   }
@@ -478,30 +421,20 @@ bool ScriptedServer::Pause(std::chrono::milliseconds delay) const {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return true;
-    pollfd wake{wakeRead_, POLLIN, 0};
-    int ready = poll(&wake, 1, static_cast<int>(left.count()));
-    if (ready > 0) return false;
+    loopback::WaitResult ready =
+        loopback::Wait(loopback::kNoSocket, false, wake_, static_cast<int>(left.count()));
+    if (ready == loopback::WaitResult::kWoken) return false;
   }
 }
 
 // ---- ClosedPort ------------------------------------------------------------------------------
 
 ClosedPort::ClosedPort() {
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
   // Bound but not listening: the port stays ours, and connections to it are refused.
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd_);
-    throw std::runtime_error("cannot bind on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
+  fd_ = loopback::Bind(false, &port_);
+  if (fd_ == loopback::kNoSocket) throw std::runtime_error("cannot bind on 127.0.0.1");
 }
 
 ClosedPort::~ClosedPort() {
-  close(fd_);
+  loopback::Close(fd_);
 }

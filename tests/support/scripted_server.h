@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_socket.h"
 #include "support/scripted_http.h"
 
 class ScriptedServer {
@@ -85,24 +86,23 @@ class ScriptedServer {
   enum class Ending { kKeep, kClose, kReset };
 
   void AcceptLoop();
-  void ServeConnection(int fd, int id);
-  Ending Answer(int fd, const Request& request);
-  Ending SendBody(int fd, const Response& response, bool keep);
+  void ServeConnection(loopback::Socket fd, int id);
+  Ending Answer(loopback::Socket fd, const Request& request);
+  Ending SendBody(loopback::Socket fd, const Response& response, bool keep);
   std::optional<Response> Lookup(const Request& request);
   void Record(const Request& request);
   void Notify(const std::function<void()>& change);
   void ReapFinished();
 
   // Waits for the connection's peer to go or the server to stop.
-  void WaitForPeerGone(int fd) const;
+  void WaitForPeerGone(loopback::Socket fd) const;
   // Sends everything; false when the peer went or the server stops.
-  bool SendAll(int fd, const char* data, size_t size) const;
+  bool SendAll(loopback::Socket fd, const char* data, size_t size) const;
   // Sleeps unless the server stops first; false when it stops.
   bool Pause(std::chrono::milliseconds delay) const;
 
-  int listenFd_ = -1;
-  int wakeRead_ = -1;  // readable once the server stops: every poll includes it
-  int wakeWrite_ = -1;
+  loopback::Socket listenFd_ = loopback::kNoSocket;
+  loopback::Wake wake_;  // set once the server stops: every wait includes it
   uint16_t port_ = 0;
   std::thread acceptThread_;
 
@@ -131,7 +131,7 @@ class ClosedPort {
   uint16_t port() const { return port_; }
 
  private:
-  int fd_ = -1;
+  loopback::Socket fd_ = loopback::kNoSocket;
   uint16_t port_ = 0;
 };
 

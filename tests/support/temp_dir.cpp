@@ -3,14 +3,42 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
+namespace {
+
+#ifdef _WIN32
+// The C runtime has no mkdtemp: a random name, created only when it is new.
+char* MakeTempFolder(char* pattern) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  std::string text(pattern);
+  const size_t stem = text.size() - 6;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    for (size_t i = stem; i < text.size(); ++i)
+      text[i] = "abcdefghijklmnopqrstuvwxyz"[random() % 26];
+    std::error_code ec;
+    if (fs::create_directory(text, ec)) {
+      text.copy(pattern, text.size());
+      return pattern;
+    }
+  }
+  return nullptr;
+}
+#else
+char* MakeTempFolder(char* pattern) {
+  return mkdtemp(pattern);
+}
+#endif
+
+}  // namespace
+
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "harvo-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  if (MakeTempFolder(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern + "/";
 }
 

@@ -1,12 +1,10 @@
 #include "progress_display.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cinttypes>
 #include <csignal>
 #include <cstring>
 
+#include "terminal.h"
 #include "text_escape.h"
 
 namespace {
@@ -56,7 +54,7 @@ std::string FormatBytes(int64_t bytes) {
 
 ProgressDisplay::Mode ProgressDisplay::ChooseMode(bool quiet) {
   if (quiet) return Mode::kQuiet;
-  return isatty(STDOUT_FILENO) ? Mode::kStatusLine : Mode::kFileLines;
+  return IsTerminal(stdout) ? Mode::kStatusLine : Mode::kFileLines;
 }
 
 ProgressDisplay::ProgressDisplay(Mode mode, FILE* out) : mode_(mode), out_(out) {}
@@ -153,7 +151,6 @@ double ProgressDisplay::Rate(int64_t bytes) {
 }
 
 size_t ProgressDisplay::Columns() const {
-  winsize size{};
-  if (ioctl(fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+  size_t columns = TerminalColumns(out_);
+  return columns > 0 ? columns : 80;
 }

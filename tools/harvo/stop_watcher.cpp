@@ -1,33 +1,8 @@
 #include "stop_watcher.h"
 
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
-
 #include <utility>
-
-StopWatcher::StopWatcher() {
-  sigemptyset(&signals_);
-  sigaddset(&signals_, SIGINT);
-  sigaddset(&signals_, SIGTERM);
-  sigaddset(&signals_, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
-  thread_ = std::thread([this] { Watch(); });
-}
-
-StopWatcher::~StopWatcher() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    quit_ = true;
-    changed_.notify_all();
-  }
-  // The thread may be in sigwait: a directed SIGUSR1 (blocked everywhere, so only sigwait can
-  // take it) wakes it; it then sees quit_.
-  pthread_kill(thread_.native_handle(), SIGUSR1);
-  thread_.join();
-  if (timer_.joinable()) timer_.join();
-  JoinStopper();
-}
 
 void StopWatcher::Arm(std::function<void()> stop) {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -72,10 +47,9 @@ void StopWatcher::EndOnSignal() {
 }
 
 void StopWatcher::EndNow(int signal) {
-  static const char kMessage[] = "\nharvo: ended by a signal\n";
-  ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-  (void)ignored;
-  _exit(128 + signal);
+  std::fputs("\nharvo: ended by a signal\n", stderr);
+  std::fflush(stderr);
+  std::_Exit(128 + signal);
 }
 
 void StopWatcher::WaitForEvent(std::chrono::milliseconds timeout) {
@@ -111,31 +85,22 @@ void StopWatcher::JoinStopper() {
   if (stopper.joinable()) stopper.join();
 }
 
-void StopWatcher::Watch() {
-  while (true) {
-    int received = 0;
-    if (sigwait(&signals_, &received) != 0) continue;
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (received == SIGUSR1) {
-      if (quit_) return;
-      continue;
+void StopWatcher::Receive(int received) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (endOnSignal_) EndNow(received);
+  if (signal_ != 0) {
+    // A second signal while the jobs are still being stopped: the user wants out now.
+    if (stopping_) {
+      std::fputs("\nharvo: stopped at once by a second signal\n", stderr);
+      std::fflush(stderr);
+      // quick_exit, unlike _exit, lets the library remove the files it was writing.
+      std::quick_exit(128 + received);
     }
-    if (endOnSignal_) EndNow(received);
-    if (signal_ != 0) {
-      // A second signal while the jobs are still being stopped: the user wants out now.
-      if (stopping_) {
-        static const char kMessage[] = "\nharvo: stopped at once by a second signal\n";
-        ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-        (void)ignored;
-        // quick_exit, unlike _exit, lets the library remove the files it was writing.
-        std::quick_exit(128 + received);
-      }
-      continue;
-    }
-    signal_ = received;
-    ++events_;
-    changed_.notify_all();
-    // A stop already made (by RequestStop) is not made twice.
-    if (armed_ && !stopped_) StartStop();
+    return;
   }
+  signal_ = received;
+  ++events_;
+  changed_.notify_all();
+  // A stop already made (by RequestStop) is not made twice.
+  if (armed_ && !stopped_) StartStop();
 }

@@ -1,4 +1,5 @@
-// Turns Ctrl-C (SIGINT) and SIGTERM into one stop request for the running jobs.
+// Turns Ctrl-C (SIGINT) and SIGTERM into one stop request for the running jobs. (Windows: the
+// console's Ctrl-C, Ctrl-Break and close events, delivered by the system on a thread of its own.)
 //
 // The progress queries can block while a job's worker holds its lock for a whole request, so the
 // polling thread cannot be relied on to notice a signal in time. A dedicated thread waits for the
@@ -8,11 +9,9 @@
 #ifndef HARVO_TOOLS_STOP_WATCHER_H
 #define HARVO_TOOLS_STOP_WATCHER_H
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -52,6 +51,10 @@ class StopWatcher {
   // 0, or the first SIGINT / SIGTERM received.
   int signal() const;
 
+  // A SIGINT or SIGTERM arrived (from the platform's signal source): the first one stops the
+  // jobs once armed; a second one while they are being stopped ends the process at once.
+  void Receive(int received);
+
  private:
   void Watch();
   // Writes a line to stderr and ends the process with 128 + signal.
@@ -61,7 +64,6 @@ class StopWatcher {
   // Joins the stopping thread once it has ended.
   void JoinStopper();
 
-  sigset_t signals_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::function<void()> stop_;  // guarded by mutex_

@@ -1,0 +1,478 @@
+// The HTTP layer over WinInet. The session, connection and request objects hold WinInet
+// handles in shared holders, child after parent, so that a request outliving its connection
+// (or a connection outliving its session object) stays safe to use and to delete. Calls are
+// synchronous; a session's watchdog closes the request handle of a call that its cancel test
+// wants ended.
+#include "platform/http.h"
+
+#include <algorithm>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/http_url.h"
+#include "platform/wininet_watch_win.h"
+
+namespace {
+
+constexpr int kMaxRedirects = 10;
+// What a request holds of a body at most while ReadString looks for a line end.
+constexpr DWORD kLineChunk = 4096;
+
+struct NativeSession {
+  HINTERNET handle = nullptr;
+  hvwininet::Watchdog watchdog;  // destroyed (its thread joined) before the handle is closed
+  ~NativeSession() {
+    if (handle != nullptr) ::InternetCloseHandle(handle);
+  }
+};
+
+struct NativeConnection {
+  std::shared_ptr<NativeSession> session;
+  HINTERNET handle = nullptr;
+  ~NativeConnection() {
+    if (handle != nullptr) ::InternetCloseHandle(handle);
+  }
+};
+
+std::string ErrorText(DWORD error) {
+  char text[512] = {};
+  DWORD n = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      ::GetModuleHandleA("wininet.dll"), error, 0, text, sizeof text, nullptr);
+  std::string out(text, n);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) {
+    out.pop_back();
+  }
+  return out.empty() ? "WinInet error " + std::to_string(error) : out;
+}
+
+[[noreturn]] void Throw(DWORD error, std::string_view what) {
+  CInternetException::Cause cause = CInternetException::kOther;
+  switch (error) {
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: cause = CInternetException::kConnect; break;
+    case ERROR_INTERNET_TIMEOUT: cause = CInternetException::kTimeout; break;
+    case ERROR_INTERNET_OPERATION_CANCELLED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_INTERNET_INCORRECT_HANDLE_STATE: cause = CInternetException::kCancelled; break;
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_INTERNET_INVALID_URL: cause = CInternetException::kProtocol; break;
+    case ERROR_HTTP_REDIRECT_FAILED: cause = CInternetException::kRedirect; break;
+    default: break;
+  }
+  throw CInternetException(cause, std::string(what) + ": " + ErrorText(error));
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) {
+             return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
+           };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+// ---- CInternetSession ------------------------------------------------------------------------
+
+CInternetSession::CInternetSession(const char* agent, const char* proxy) {
+  settings_.agent = agent != nullptr ? agent : "";
+  settings_.proxy = proxy != nullptr ? proxy : "";
+  auto session = std::make_shared<NativeSession>();
+  const bool direct = settings_.proxy.empty();
+  session->handle = ::InternetOpenA(
+      settings_.agent.c_str(), direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+      direct ? nullptr : settings_.proxy.c_str(), nullptr, INTERNET_FLAG_NO_CACHE_WRITE);
+  if (session->handle == nullptr) Throw(::GetLastError(), "cannot open an internet session");
+  native_ = std::move(session);
+}
+
+CInternetSession::~CInternetSession() {
+  Close();
+}
+
+void CInternetSession::SetConnectTimeout(int32_t milliseconds) {
+  settings_.connectTimeoutMs = milliseconds > 0 ? milliseconds : 0;
+  auto* session = static_cast<NativeSession*>(native_.get());
+  if (session == nullptr || milliseconds <= 0) return;
+  DWORD value = static_cast<DWORD>(milliseconds);
+  ::InternetSetOptionExA(session->handle, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof value, 0);
+}
+
+void CInternetSession::SetConnectRetries(int32_t retries) {
+  settings_.connectRetries = retries > 0 ? retries : 0;
+  auto* session = static_cast<NativeSession*>(native_.get());
+  if (session == nullptr) return;
+  DWORD value = static_cast<DWORD>(settings_.connectRetries);
+  ::InternetSetOptionExA(session->handle, INTERNET_OPTION_CONNECT_RETRIES, &value, sizeof value, 0);
+}
+
+void CInternetSession::SetCancelTest(CancelTest test) {
+  settings_.cancel = std::move(test);
+}
+
+void CInternetSession::SetStallTimeout(int seconds) {
+  settings_.stallTimeoutSeconds = seconds > 0 ? seconds : 1;
+}
+
+// ---- CHttpConnection -------------------------------------------------------------------------
+
+struct CHttpConnection::Impl {
+  CInternetSession::Settings settings;
+  std::shared_ptr<NativeConnection> native;
+  std::string server;
+  uint16_t port = 0;
+};
+
+CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_t port) {
+  if (server == nullptr || *server == '\0') {
+    throw CInternetException(CInternetException::kConnect, "no server name");
+  }
+  auto session = std::static_pointer_cast<NativeSession>(native_);
+  if (!session) throw CInternetException(CInternetException::kOther, "session closed");
+  auto native = std::make_shared<NativeConnection>();
+  native->session = session;
+  native->handle =
+      ::InternetConnectA(session->handle, server, port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+  if (native->handle == nullptr) Throw(::GetLastError(), "cannot connect");
+  auto* connection = new CHttpConnection(settings_, server, port);
+  connection->impl_->native = std::move(native);
+  return connection;
+}
+
+void CInternetSession::Close() {
+  native_.reset();
+}
+
+CHttpConnection::CHttpConnection(const CInternetSession::Settings& settings, std::string server,
+                                 uint16_t port)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->settings = settings;
+  impl_->server = std::move(server);
+  impl_->port = port;
+}
+
+CHttpConnection::~CHttpConnection() = default;
+
+const std::string& CHttpConnection::GetServer() const {
+  return impl_->server;
+}
+
+uint16_t CHttpConnection::GetPort() const {
+  return impl_->port;
+}
+
+void CHttpConnection::Close() {
+  impl_->native.reset();
+}
+
+// ---- CHttpFile -------------------------------------------------------------------------------
+
+struct CHttpFile::Impl {
+  CInternetSession::Settings settings;
+  std::shared_ptr<NativeConnection> connection;
+  std::string verb, object, version;
+  uint32_t flags = 0;
+  std::vector<std::pair<std::string, DWORD>> headers;  // added by the caller, in order
+  bool sameServerOnly = false;
+
+  HINTERNET request = nullptr;
+  bool handleClosedByWatchdog = false;
+  bool cancelled = false;
+  bool sent = false;
+  std::string pending;  // body bytes read ahead by ReadString
+  size_t highWater = 0;
+
+  ~Impl() { CloseRequest(); }
+
+  void CloseRequest() {
+    if (request != nullptr && !handleClosedByWatchdog) ::InternetCloseHandle(request);
+    request = nullptr;
+    handleClosedByWatchdog = false;
+  }
+
+  // Runs one blocking WinInet call on the request under the session's watchdog.
+  template <typename Call>
+  BOOL Blocking(Call call) {
+    if (!settings.cancel) return call();
+    hvwininet::Watchdog& watchdog = connection->session->watchdog;
+    hvwininet::Watchdog::Token token = watchdog.Begin(request, &settings.cancel);
+    BOOL ok = call();
+    DWORD error = ::GetLastError();
+    if (watchdog.End(token)) {
+      handleClosedByWatchdog = true;
+      cancelled = true;
+    }
+    ::SetLastError(error);
+    return ok;
+  }
+
+  void Open(const std::string& target) {
+    CloseRequest();
+    DWORD openFlags = flags | INTERNET_FLAG_NO_UI;
+    if (sameServerOnly) openFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    const std::string encoded = hvhttp::EncodeObject(target);
+    request = ::HttpOpenRequestA(connection->handle, verb.c_str(), encoded.c_str(), version.c_str(),
+                                 nullptr, nullptr, openFlags, 0);
+    if (request == nullptr) Throw(::GetLastError(), "cannot open a request");
+    DWORD stall = static_cast<DWORD>(settings.stallTimeoutSeconds) * 1000;
+    ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
+    ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
+    for (const auto& [text, addFlags] : headers) {
+      ::HttpAddRequestHeadersA(request, text.c_str(), static_cast<DWORD>(text.size()), addFlags);
+    }
+  }
+
+  void Send() {
+    if (connection == nullptr || connection->handle == nullptr) {
+      throw CInternetException(CInternetException::kOther, "connection closed");
+    }
+    std::string target = object;
+    for (int redirects = 0;; ++redirects) {
+      Open(target);
+      if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+      if (!Blocking([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); })) {
+        DWORD error = ::GetLastError();
+        if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+        Throw(error, "request failed");
+      }
+      std::string next;
+      if (!sameServerOnly || !SameServerRedirect(&next)) break;
+      if (redirects >= kMaxRedirects) {
+        throw CInternetException(CInternetException::kRedirect, "too many redirects");
+      }
+      target = std::move(next);
+    }
+    sent = true;
+  }
+
+  // After a redirect answer: true with the object name of its target when that lies on the
+  // connection's server (http, the same host name and port).
+  bool SameServerRedirect(std::string* target) {
+    DWORD status = Status();
+    if (status < 300 || status > 399) return false;
+    std::string location;
+    if (!Header("Location", &location) || location.empty()) return false;
+    const std::string base =
+        "http://" + ServerForUrl() + "/" +
+        hvhttp::EncodeObject(object.starts_with("/") ? object.substr(1) : object);
+    std::vector<char> combined(8192);
+    DWORD length = static_cast<DWORD>(combined.size());
+    if (!::InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &length,
+                               ICU_NO_ENCODE)) {
+      return false;
+    }
+    std::vector<char> host(INTERNET_MAX_HOST_NAME_LENGTH + 1);
+    std::vector<char> path(8192), extra(8192);
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host.data();
+    parts.dwHostNameLength = static_cast<DWORD>(host.size());
+    parts.lpszUrlPath = path.data();
+    parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+    parts.lpszExtraInfo = extra.data();
+    parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+    if (!::InternetCrackUrlA(combined.data(), length, 0, &parts)) return false;
+    std::string server(host.data(), parts.dwHostNameLength);
+    if (server.size() >= 2 && server.front() == '[') server = server.substr(1, server.size() - 2);
+    if (parts.nScheme != INTERNET_SCHEME_HTTP || !EqualsIgnoringCase(server, serverName) ||
+        parts.nPort != port) {
+      return false;
+    }
+    *target = std::string(path.data(), parts.dwUrlPathLength) +
+              std::string(extra.data(), parts.dwExtraInfoLength);
+    object = *target;
+    return true;
+  }
+
+  std::string ServerForUrl() const {
+    std::string host =
+        serverName.find(':') != std::string::npos ? "[" + serverName + "]" : serverName;
+    return host + ":" + std::to_string(port);
+  }
+
+  DWORD Status() const {
+    DWORD status = 0, size = sizeof status;
+    if (request == nullptr ||
+        !::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                          nullptr)) {
+      return 0;
+    }
+    return status;
+  }
+
+  bool Header(std::string_view name, std::string* value) const {
+    if (request == nullptr || name.empty()) return false;
+    std::vector<char> buffer(std::max<size_t>(name.size() + 1, 256));
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      std::fill(buffer.begin(), buffer.end(), '\0');
+      std::copy(name.begin(), name.end(), buffer.begin());
+      DWORD size = static_cast<DWORD>(buffer.size());
+      DWORD index = 0;
+      if (::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, &index)) {
+        *value = std::string(Trim(std::string_view(buffer.data(), size)));
+        return true;
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+      buffer.resize(std::max<size_t>(size + 1, name.size() + 1));
+    }
+    return false;
+  }
+
+  // Reads what the body has, up to size bytes, from the read-ahead first. 0 at the end (or
+  // after a cancellation).
+  int ReadSome(char* out, DWORD size) {
+    if (!pending.empty()) {
+      size_t n = std::min<size_t>(size, pending.size());
+      std::copy_n(pending.data(), n, out);
+      pending.erase(0, n);
+      return static_cast<int>(n);
+    }
+    if (request == nullptr || cancelled) return 0;
+    DWORD got = 0;
+    if (!Blocking([&] { return ::InternetReadFile(request, out, size, &got); })) {
+      DWORD error = ::GetLastError();
+      if (cancelled) return 0;
+      Throw(error, "receiving failed");
+    }
+    return static_cast<int>(got);
+  }
+
+  void RequireSent() const {
+    if (!sent) throw CInternetException(CInternetException::kOther, "request not sent");
+  }
+
+  std::string serverName;
+  uint16_t port = 0;
+};
+
+CHttpFile* CHttpConnection::OpenRequest(const char* verb, const char* object, const char* version,
+                                        uint32_t flags) {
+  if (!impl_->native) throw CInternetException(CInternetException::kOther, "connection closed");
+  auto impl = std::make_unique<CHttpFile::Impl>();
+  impl->settings = impl_->settings;
+  impl->connection = impl_->native;
+  impl->verb = verb != nullptr ? verb : "GET";
+  impl->object = object != nullptr ? object : "";
+  impl->version = version != nullptr ? version : "HTTP/1.0";
+  impl->flags = flags;
+  impl->serverName = impl_->server;
+  impl->port = impl_->port;
+  return new CHttpFile(std::move(impl));
+}
+
+CHttpFile::CHttpFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+CHttpFile::~CHttpFile() = default;
+
+void CHttpFile::AddRequestHeaders(const std::string& headers, uint32_t flags) {
+  DWORD addFlags = (flags & HTTP_ADDREQ_FLAG_ADD_IF_NEW) != 0 ? HTTP_ADDREQ_FLAG_ADD_IF_NEW
+                                                              : HTTP_ADDREQ_FLAG_ADD;
+  impl_->headers.emplace_back(headers, addFlags);
+}
+
+void CHttpFile::SetSameServerRedirectsOnly(bool sameServerOnly) {
+  impl_->sameServerOnly = sameServerOnly;
+}
+
+void CHttpFile::SendRequest() {
+  impl_->Send();
+}
+
+int CHttpFile::QueryStatusCode() const {
+  return impl_->sent ? static_cast<int>(impl_->Status()) : 0;
+}
+
+bool CHttpFile::QueryContentLength(int32_t* value) const {
+  std::string text;
+  if (!impl_->sent || !impl_->Header("Content-Length", &text) || text.empty()) return false;
+  int64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + (c - '0');
+    if (number > INT32_MAX) return false;
+  }
+  if (value != nullptr) *value = static_cast<int32_t>(number);
+  return true;
+}
+
+bool CHttpFile::QueryLastModified(int64_t* value) const {
+  if (!impl_->sent || impl_->request == nullptr) return false;
+  SYSTEMTIME time{};
+  DWORD size = sizeof time;
+  if (!::HttpQueryInfoA(impl_->request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME,
+                        &time, &size, nullptr)) {
+    return false;
+  }
+  FILETIME file{};
+  if (!::SystemTimeToFileTime(&time, &file)) return false;
+  uint64_t ticks = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+  constexpr int64_t kEpochDifference = 11644473600LL;  // 1601 to 1970, in seconds
+  if (value != nullptr) *value = static_cast<int64_t>(ticks / 10000000ULL) - kEpochDifference;
+  return true;
+}
+
+bool CHttpFile::QueryHeader(const char* name, std::string* value) const {
+  return name != nullptr && impl_->sent && impl_->Header(name, value);
+}
+
+int CHttpFile::Read(void* buffer, unsigned size) {
+  impl_->RequireSent();
+  char* out = static_cast<char*>(buffer);
+  unsigned total = 0;
+  while (total < size) {
+    int n = impl_->ReadSome(out + total, size - total);
+    if (n <= 0) break;
+    total += static_cast<unsigned>(n);
+  }
+  return static_cast<int>(total);
+}
+
+bool CHttpFile::ReadString(std::string* line) {
+  impl_->RequireSent();
+  line->clear();
+  bool any = false;
+  for (;;) {
+    if (impl_->pending.empty()) {
+      char chunk[kLineChunk];
+      int n = impl_->ReadSome(chunk, sizeof chunk);
+      if (n <= 0) break;
+      impl_->pending.assign(chunk, static_cast<size_t>(n));
+      impl_->highWater = std::max(impl_->highWater, impl_->pending.size());
+    }
+    any = true;
+    size_t end = impl_->pending.find('\n');
+    if (end == std::string::npos) {
+      line->append(impl_->pending);
+      impl_->pending.clear();
+      continue;
+    }
+    line->append(impl_->pending, 0, end);
+    impl_->pending.erase(0, end + 1);
+    break;
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return any;
+}
+
+void CHttpFile::Close() {
+  impl_->CloseRequest();
+  impl_->pending.clear();
+}
+
+size_t CHttpFile::BufferedBytesHighWater() const {
+  return impl_->highWater;
+}
