@@ -184,6 +184,7 @@ class KtWdlFetcher {
   bool IsRefusedByServerRules(const std::string& listedPath) const;
   int ResolveSiteLink(KtWdlLinkList* links, int depth);
   int ResolveDotLink(KtWdlLinkList* links, int depth);
+  static size_t FolderDepth(std::string_view directory);
   // "/path" and "//host/path" links (with HVR_OPT_ROOT_LINKS).
   int ResolveRootLink(KtWdlLinkList* links, int depth);
   // A link with a query (with HVR_OPT_QUERY_PAGES): its path is resolved as any link, reported

@@ -173,11 +173,23 @@ int KtWdlFetcher::ResolveQueryLink(KtWdlLinkList* links, int depth) {
   return 0;
 }
 
+// The number of folders a server directory ("/" for the root, "a/b/") lies below the root.
+size_t KtWdlFetcher::FolderDepth(std::string_view directory) {
+  if (StartsWith(directory, "/")) directory.remove_prefix(1);
+  size_t count = 0;
+  for (size_t i = 0; i < directory.size(); i += cp932::CharLength(directory, i)) {
+    if (directory[i] == '/') ++count;
+  }
+  return count;
+}
+
 int KtWdlFetcher::ResolveRootLink(KtWdlLinkList* links, int depth) {
   // "/path" names a path on the page's own server, "//host/path" a server of the page's scheme:
   // either is taken as the absolute link it stands for.
   const std::string original = m_Token;
-  m_Token = (StartsWith(original, "//") ? "http:" : SiteOrigin()) + original;
+  m_Token =
+      (StartsWith(original, "//") ? std::string(m_Site->GetLinkScheme()) + ":" : SiteOrigin()) +
+      original;
   ResolveSiteLink(links, depth);
   // A link the walk does not take keeps its text.
   if (!m_LinkReported) m_Token = original;
@@ -211,6 +223,14 @@ int KtWdlFetcher::ResolveDotLink(KtWdlLinkList* links, int depth) {
     if (i < t.size() && t.compare(i, 3, "../") != 0) {
       rest = t.substr(i);
       ReportLink(directory + rest, links, depth);
+      // A climb past the server's root ends there, as a browser takes it, and the file is
+      // fetched from there: the copy's link must not climb out of the site folder instead.
+      const size_t pageDepth = FolderDepth(m_UrlDirectory);
+      if (i / 3 > pageDepth) {
+        std::string kept;
+        for (size_t k = 0; k < pageDepth; ++k) kept += "../";
+        m_Token = kept + rest;
+      }
     }
   }
   AppendIndexName(t, directory + rest);

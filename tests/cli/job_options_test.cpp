@@ -108,7 +108,7 @@ TEST(JobOptions, TypeSelections) {
   Parsed p = Parse({"--pages-only"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.job.AllTypes, 0);
-  EXPECT_EQ(p.job.Options, kEveryExtension);
+  EXPECT_EQ(p.job.Options, kEveryExtension & ~HVR_OPT_WALK_UNCHANGED);
   p = Parse({"--type", ".png,jpg"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.job.AllTypes, 0);
@@ -117,7 +117,7 @@ TEST(JobOptions, TypeSelections) {
   EXPECT_FALSE(Parse({"--pages-only", "--type", "gif"}).ok);
   p = Parse({"--insecure"});
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(p.job.Options, kEveryExtension | HVR_OPT_INSECURE);
+  EXPECT_EQ(p.job.Options, (kEveryExtension & ~HVR_OPT_WALK_UNCHANGED) | HVR_OPT_INSECURE);
 }
 
 TEST(JobOptions, LimitsReachTheRecordAndBadOnesAreRefused) {

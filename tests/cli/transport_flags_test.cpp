@@ -86,8 +86,10 @@ TEST_F(TransportFlagsTest, CookiesHeadersAndCompressionFlags) {
       ScriptedResponse::Ok("<a href=\"a.html\">a</a>").Header("Set-Cookie", "seen=yes; Path=/"));
   server.Set("/a.html", ScriptedResponse::Ok("<p>a</p>"));
   WriteFileText(work_ / "jar.txt", "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tme\n");
-  ChildResult r = Harvo({"mirror", server.url("/index.html"), "-o", "out", "--cookies", "jar.txt",
-                         "--header", "X-One: 1", "--header", "Referer: http://127.0.0.1/"});
+  // Without robots.txt, whose request would come first.
+  ChildResult r =
+      Harvo({"mirror", server.url("/index.html"), "-o", "out", "--cookies", "jar.txt", "--header",
+             "X-One: 1", "--header", "Referer: http://127.0.0.1/", "--no-robots"});
   EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
   std::vector<ScriptedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);

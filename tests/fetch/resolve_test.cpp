@@ -60,6 +60,8 @@ TEST_F(ResolveTest, WorkedResults_ForTheRootAsStartPath) {
       {"dir/sub/", "../b.html", {"dir/b.html"}, "../b.html"},
       {"dir/sub/", "../../c.html", {"c.html"}, "../../c.html"},
       {"dir/", "../../c.html", {}, "../../c.html"},
+      // A root page's climb ends at the root: the file fetched from there is the one linked.
+      {"/", "../index.html", {"index.html"}, "index.html"},
       {"dir/sub/", "./d.html", {"dir/sub/d.html"}, "./d.html"},
       {"dir/", "/abs/e.html", {}, "/abs/e.html"},
       {"dir/", "http://elsewhere/x.html", {}, "http://elsewhere/x.html"},

@@ -333,11 +333,6 @@ void StartJobLog(HvrJobInfo* job, const std::string& path) {
 bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   HvrOpenInfo open;
   FillOpenInfo(options, &open);
-  if (options.insecure && (options.extensionsOff & HVR_OPT_HTTPS) == 0) {
-    std::fprintf(stderr,
-                 "harvo: warning: --insecure: https certificates are not checked; anyone on "
-                 "the way can read and change what is copied\n");
-  }
   if (HvrOpen(handle->address(), &open) == 0) return true;
   std::fprintf(stderr, "harvo: cannot open an internet session: %s (%s)\n",
                ErrorHex(open.Error).c_str(), ErrorMeaning(open.Error));
