@@ -20,6 +20,7 @@
 #include "support/link_check.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 
 namespace fs = std::filesystem;
 
@@ -94,11 +95,15 @@ class OfflineCopyTest : public ::testing::Test {
     ASSERT_EQ(access(HarvoBinary().c_str(), X_OK), 0) << "build the harvo_cli target first";
   }
 
-  // Copies url with the command's defaults into out_; returns the command's result.
-  ChildResult Mirror(const std::string& url) {
-    return RunCommand({HarvoBinary(), "mirror", url, "-o", out_.path(), "-q"},
-                      {"HOME=" + out_.path()}, out_.path(), std::chrono::seconds(120));
+  // Copies url with the command's defaults (and extra flags) into out_; returns the command's
+  // result.
+  ChildResult Mirror(const std::string& url, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {HarvoBinary(), "mirror", url, "-o", out_.path(), "-q"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCommand(args, {"HOME=" + out_.path()}, out_.path(), std::chrono::seconds(120));
   }
+
+  void CopyTodaysSite(const TestCertificates* certs);
 
   // Runs both checks over the copy in folder, whose start page is start.
   void CheckCopy(const std::string& folder, const std::string& start, Findings* findings) {
@@ -149,18 +154,27 @@ TEST_F(OfflineCopyTest, DemoSiteBrowsesOffline) {
   if (findings.AnyWaiting()) GTEST_SKIP() << findings.Describe();
 }
 
-TEST_F(OfflineCopyTest, TodaysSiteCopiedWithTheCommandsDefaultsIsComplete) {
+// Serves the sample site of today's shape (over TLS with a certificate of a throw-away CA when
+// certs is given), copies it with the command's defaults and checks the copy both ways.
+void OfflineCopyTest::CopyTodaysSite(const TestCertificates* certs) {
   fs::copy(kSourceDir + "/tests/e2e/today-site", site_.path(), fs::copy_options::recursive);
+  NginxOptions options;
+  if (certs != nullptr) {
+    options.certFile = certs->good().cert;
+    options.keyFile = certs->good().key;
+  }
   // Query pages come from one address with different queries; text is served compressed to
   // whoever asks for it.
-  NginxServer nginx(site_.path(),
+  NginxServer nginx(site_.path(), options,
                     "gzip on;\ngzip_http_version 1.0;\ngzip_min_length 1;\n"
                     "gzip_types text/css text/plain;\n"
                     "location = /list.php { default_type text/html; "
                     "try_files /list-$arg_page.html =404; }");
-  const std::string origin = "http://127.0.0.1:" + std::to_string(nginx.port());
+  const std::string origin = nginx.url("");
 
-  ChildResult run = Mirror(origin + "/");
+  std::vector<std::string> extra;
+  if (certs != nullptr) extra = {"--ca-file", certs->caFile()};
+  ChildResult run = Mirror(origin + "/", extra);
   ASSERT_FALSE(run.timedOut);
   const std::string copy = out_ / "127.0.0.1";
   ASSERT_TRUE(fs::is_regular_file(copy + "/index.html")) << run.out << run.err;
@@ -177,6 +191,16 @@ TEST_F(OfflineCopyTest, TodaysSiteCopiedWithTheCommandsDefaultsIsComplete) {
   CheckCopy(copy, copy + "/index.html", &findings);
   if (findings.AnyWaiting()) GTEST_SKIP() << findings.Describe();
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+}
+
+TEST_F(OfflineCopyTest, TodaysSiteCopiedWithTheCommandsDefaultsIsComplete) {
+  CopyTodaysSite(nullptr);
+}
+
+TEST_F(OfflineCopyTest, TodaysSiteOverHttpsIsCompleteToo) {
+  if (!TestCertificates::Available()) GTEST_SKIP() << "openssl is not installed (scripts/setup)";
+  TestCertificates certs;
+  CopyTodaysSite(&certs);
 }
 
 }  // namespace
