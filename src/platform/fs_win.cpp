@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/win32.h"
@@ -35,9 +37,10 @@ size_t NameStart(const std::string& path) {
 }
 
 // Seconds since 1970 as a FILETIME (100 ns units since 1601).
-FILETIME ToFileTime(int64_t seconds) {
+FILETIME ToFileTime(int64_t seconds, bool partial = false) {
   constexpr int64_t kEpochDifference = 11644473600LL;
   uint64_t ticks = static_cast<uint64_t>(seconds + kEpochDifference) * 10000000ULL;
+  if (partial) ticks += static_cast<uint64_t>(kPartialStampNanoseconds) / 100;
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
   time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -52,8 +55,8 @@ int64_t FromFileTime(const FILETIME& time) {
 
 // The Last-Modified stamp is the file's creation time, and its last-write time too, so that a
 // user's file listing shows it.
-bool StampHandle(HANDLE file, int64_t seconds) {
-  FILETIME time = ToFileTime(seconds);
+bool StampHandle(HANDLE file, int64_t seconds, bool partial = false) {
+  FILETIME time = ToFileTime(seconds, partial);
   return ::SetFileTime(file, &time, nullptr, &time) != 0;
 }
 
@@ -77,6 +80,94 @@ std::string RandomSuffix() {
   std::string suffix(6, 'X');
   for (char& c : suffix) c = kLetters[random() % (sizeof kLetters - 1)];
   return suffix;
+}
+
+constexpr std::string_view kTempMark = ".hvtmp-";
+constexpr size_t kTempSuffixLength = 6;
+// 100 ns ticks per second, and the stamp fraction that marks a file cut short.
+constexpr uint64_t kTicksPerSecond = 10000000ULL;
+constexpr uint64_t kPartialTicks = static_cast<uint64_t>(kPartialStampNanoseconds) / 100;
+
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+// The folder components of path (split at "/" and "\", a double-byte character kept whole),
+// without empty and "." ones; false for a ".." component.
+bool SplitFolders(std::string_view path, std::vector<std::string>* parts) {
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); i += (i < path.size() ? cp932::CharLength(path, i) : 1)) {
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    std::string_view part = path.substr(start, i - start);
+    start = i + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    parts->emplace_back(part);
+  }
+  return true;
+}
+
+// Checks (and, when create is true, makes) each folder of folder below base, one component at
+// a time: a reparse point (a symbolic link or junction) on the way is never entered. 0, or the
+// errno-style reason: ELOOP for a reparse point, EINVAL for a folder not below base.
+int WalkBeneath(const std::string& base, const std::string& folder, bool create) {
+  if (folder.compare(0, base.size(), base) != 0 || folder.find('\0') != std::string::npos) {
+    return EINVAL;
+  }
+  if (folder.size() >= MAX_PATH) return ENAMETOOLONG;
+  std::vector<std::string> parts;
+  if (!SplitFolders(std::string_view(folder).substr(base.size()), &parts)) return EINVAL;
+  std::string path = base;
+  for (const std::string& part : parts) {
+    if (!path.empty() && !IsSeparator(path.back())) path += '\\';
+    path += part;
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && create) {
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return LastWin32Error();
+      if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return LastWin32Error();
+      }
+      attributes = ::GetFileAttributesA(path.c_str());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ENOENT;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ELOOP;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
+  }
+  return 0;
+}
+
+// Opens a folder for as long as a file is written in it. Without FILE_SHARE_DELETE nobody can
+// rename it or put a link in its place meanwhile. A handle, or INVALID_HANDLE_VALUE.
+HANDLE OpenFolderHandle(const std::string& folder) {
+  const std::string path = folder.empty() ? std::string(".") : folder;
+  return ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A folder handle as a C runtime descriptor (closed with _close), or -1 with errno set.
+int FolderDescriptor(const std::string& folder) {
+  HANDLE handle = OpenFolderHandle(folder);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ENOENT;
+    return -1;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    ::CloseHandle(handle);
+    errno = link ? ELOOP : ENOTDIR;
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    errno = EMFILE;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -114,6 +205,9 @@ bool GetFileInfo(const std::string& path, FileInfo* info) {
         static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     info->time = FromFileTime(data.ftCreationTime);
     info->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) |
+                           data.ftCreationTime.dwLowDateTime;
+    info->partial = !info->isDirectory && ticks % kTicksPerSecond == kPartialTicks;
   }
   return true;
 }
@@ -159,6 +253,25 @@ std::string DescribeError(int error) {
   return text;
 }
 
+int OpenFolderBeneath(const std::string& base, const std::string& folder, bool create) {
+  const int error = WalkBeneath(base, folder, create);
+  if (error != 0) {
+    errno = error > 0 ? error : EACCES;
+    return -1;
+  }
+  return FolderDescriptor(folder);
+}
+
+int CreateFoldersBeneath(const std::string& base, const std::string& folder) {
+  return WalkBeneath(base, folder, true);
+}
+
+std::string DescribeBeneathError(int error) {
+  if (error == ELOOP) return "a folder in the copy is a symbolic link, which is not followed";
+  if (error == EINVAL) return "a folder outside the site folder";
+  return DescribeError(error);
+}
+
 OutputFile::~OutputFile() {
   Abort();
 }
@@ -170,12 +283,21 @@ bool OutputFile::Fail() {
 }
 
 std::string OutputFile::ErrorText() const {
-  return error_ == 0 ? std::string() : DescribeError(error_);
+  if (error_ == 0) return std::string();
+  return beneath_ ? DescribeBeneathError(error_) : DescribeError(error_);
 }
 
-bool OutputFile::Open(const std::string& path) {
+void OutputFile::CloseFolder() {
+  if (folderFd_ >= 0) ::_close(folderFd_);
+  folderFd_ = -1;
+}
+
+// On this side name_ and tempName_ hold whole paths; folderFd_ keeps the target's folder open
+// (see OpenFolderHandle) until the file is committed or given up.
+bool OutputFile::Open(const std::string& path, const std::string* base) {
   Abort();
   error_ = 0;
+  beneath_ = base != nullptr;
   if (path.find('\0') != std::string::npos) {
     errno = EINVAL;
     return Fail();
@@ -185,8 +307,17 @@ bool OutputFile::Open(const std::string& path) {
     errno = EISDIR;
     return Fail();
   }
+  if (path.size() >= MAX_PATH) {
+    errno = ENAMETOOLONG;
+    return Fail();
+  }
+  const std::string folder = path.substr(0, nameStart);
+  if (base != nullptr) {
+    folderFd_ = OpenFolderBeneath(*base, folder, false);
+    if (folderFd_ < 0) return Fail();
+  }
   std::string stem = path.substr(nameStart, kMaxTempNameStem);
-  const std::string prefix = path.substr(0, nameStart) + "." + stem + ".hvtmp-";
+  const std::string prefix = folder + "." + stem + std::string(kTempMark);
   // _O_EXCL: a new file of our own, never one planted there.
   std::string temp;
   int fd = -1;
@@ -194,15 +325,23 @@ bool OutputFile::Open(const std::string& path) {
     temp = prefix + RandomSuffix();
     fd = ::_open(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                  _S_IREAD | _S_IWRITE);
-    if (fd < 0 && errno != EEXIST) return Fail();
+    if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) return Fail();
+  if (fd < 0) {
+    Fail();
+    CloseFolder();
+    return false;
+  }
   fd_ = fd;
   failed_ = false;
   used_ = 0;
-  path_ = path;
-  tempPath_ = std::move(temp);
+  name_ = path;
+  tempName_ = std::move(temp);
   return true;
+}
+
+bool OutputFile::TargetExists() const {
+  return fd_ >= 0 && ::GetFileAttributesA(name_.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool OutputFile::Write(const void* data, size_t size) {
@@ -227,12 +366,12 @@ bool OutputFile::Flush() {
   return ok;
 }
 
-bool OutputFile::Commit(bool stamp, int64_t time) {
+bool OutputFile::Commit(bool stamp, int64_t time, bool partial) {
   if (fd_ < 0) return false;
   bool ok = Flush();
   if (ok && stamp) {
     HANDLE file = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_));
-    if (file == INVALID_HANDLE_VALUE || !StampHandle(file, time)) {
+    if (file == INVALID_HANDLE_VALUE || !StampHandle(file, time, partial)) {
       error_ = LastWin32Error();
       failed_ = true;
       ok = false;
@@ -240,14 +379,15 @@ bool OutputFile::Commit(bool stamp, int64_t time) {
   }
   if (::_close(fd_) != 0 && ok) ok = Fail();
   fd_ = -1;
-  if (ok && !::MoveFileExA(tempPath_.c_str(), path_.c_str(),
+  if (ok && !::MoveFileExA(tempName_.c_str(), name_.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error_ = LastWin32Error();
     failed_ = true;
     ok = false;
   }
-  if (!ok) ::DeleteFileA(tempPath_.c_str());
-  tempPath_.clear();
+  if (!ok) ::DeleteFileA(tempName_.c_str());
+  CloseFolder();
+  tempName_.clear();
   used_ = 0;
   return ok;
 }
@@ -257,12 +397,60 @@ void OutputFile::Abort() {
     ::_close(fd_);
     fd_ = -1;
   }
-  if (!tempPath_.empty()) {
-    ::DeleteFileA(tempPath_.c_str());
-    tempPath_.clear();
+  if (!tempName_.empty()) {
+    ::DeleteFileA(tempName_.c_str());
+    tempName_.clear();
   }
+  CloseFolder();
   used_ = 0;
   failed_ = false;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() < 2 + kTempMark.size() + kTempSuffixLength || name.front() != '.') return false;
+  const size_t mark = name.size() - kTempSuffixLength - kTempMark.size();
+  if (name.substr(mark, kTempMark.size()) != kTempMark) return false;
+  for (char c : name.substr(name.size() - kTempSuffixLength)) {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!letter) return false;
+  }
+  return true;
+}
+
+int RemoveStaleTemporaryFiles(const std::string& folder, int64_t maxAgeSeconds,
+                              const std::function<bool()>& stop) {
+  const int64_t limit = static_cast<int64_t>(std::time(nullptr)) - maxAgeSeconds;
+  int removed = 0;
+  std::string root = folder;
+  if (!root.empty() && !IsSeparator(root.back())) root += '\\';
+  // Folders still to look into, relative to root. A reparse point is neither entered nor removed.
+  std::vector<std::string> pending{""};
+  while (!pending.empty()) {
+    if (stop && stop()) break;
+    const std::string relative = std::move(pending.back());
+    pending.pop_back();
+    const std::string here = root + relative;
+    if (WalkBeneath(root, here, false) != 0) continue;
+    WIN32_FIND_DATAA data{};
+    HANDLE find = ::FindFirstFileA((here + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::string_view name(data.cFileName);
+      if (name == "." || name == "..") continue;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        pending.push_back(relative + std::string(name) + "\\");
+        continue;
+      }
+      // A file that another run is still writing was written to lately.
+      if (IsTemporaryName(name) && FromFileTime(data.ftLastWriteTime) < limit &&
+          ::DeleteFileA((here + std::string(name)).c_str())) {
+        ++removed;
+      }
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+  }
+  return removed;
 }
 
 }  // namespace hvfs

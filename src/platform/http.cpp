@@ -7,6 +7,7 @@
 #include "platform/http_cookies.h"
 #include "platform/http_headers.h"
 #include "platform/http_transfer.h"
+#include "platform/http_url.h"
 
 namespace {
 
@@ -29,31 +30,6 @@ auto Guarded(Body&& body) -> decltype(body()) {
   } catch (const std::exception& e) {
     throw CInternetException(CInternetException::kOther, e.what());
   }
-}
-
-// Characters of a header name (an HTTP token).
-bool IsTokenChar(unsigned char c) {
-  if (c >= '0' && c <= '9') return true;
-  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
-  return std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string>* header) {
-  size_t colon = line.find(':');
-  if (colon == 0 || colon == std::string::npos) return false;
-  for (size_t i = 0; i < colon; ++i) {
-    if (!IsTokenChar(static_cast<unsigned char>(line[i]))) return false;
-  }
-  for (size_t i = colon + 1; i < line.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(line[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
-  }
-  std::string value = line.substr(colon + 1);
-  size_t first = value.find_first_not_of(" \t");
-  size_t last = value.find_last_not_of(" \t");
-  value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
-  *header = {line.substr(0, colon), std::move(value)};
-  return true;
 }
 
 }  // namespace
@@ -99,7 +75,7 @@ bool CInternetSession::SetExtraHeaders(const std::vector<std::string>& lines) {
   std::vector<std::pair<std::string, std::string>> headers;
   for (const std::string& line : lines) {
     std::pair<std::string, std::string> header;
-    if (!ParseHeaderLine(line, &header)) return false;
+    if (!hvhttp::ParseHeaderLine(line, &header)) return false;
     headers.push_back(std::move(header));
   }
   settings_.extraHeaders = std::move(headers);

@@ -1,5 +1,7 @@
 #include "platform/http_url.h"
 
+#include <utility>
+
 namespace hvhttp {
 namespace {
 
@@ -17,6 +19,13 @@ bool MustEncode(unsigned char c) {
     case '}': return true;
     default: return false;
   }
+}
+
+// Characters of a header name (an HTTP token).
+bool IsTokenChar(unsigned char c) {
+  if (c >= '0' && c <= '9') return true;
+  if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 }  // namespace
@@ -51,6 +60,24 @@ std::string BuildUrl(std::string_view server, uint16_t port, std::string_view ob
   if (!object.empty() && object.front() == '/') object.remove_prefix(1);
   url += EncodeObject(object);
   return url;
+}
+
+bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string>* header) {
+  size_t colon = line.find(':');
+  if (colon == 0 || colon == std::string::npos) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    if (!IsTokenChar(static_cast<unsigned char>(line[i]))) return false;
+  }
+  for (size_t i = colon + 1; i < line.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(line[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+  }
+  std::string value = line.substr(colon + 1);
+  size_t first = value.find_first_not_of(" \t");
+  size_t last = value.find_last_not_of(" \t");
+  value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+  *header = {line.substr(0, colon), std::move(value)};
+  return true;
 }
 
 }  // namespace hvhttp

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace hvhttp {
 
@@ -16,6 +17,11 @@ std::string EncodeObject(std::string_view object);
 // object is not doubled, and an IPv6 literal server gets its brackets.
 std::string BuildUrl(std::string_view server, uint16_t port, std::string_view object,
                      bool secure = false);
+
+// Splits a request header line "Name: value" into its name and its value without the blanks
+// around it. False when the line is no header: a name of token characters, a colon, and a
+// value without control characters other than tab.
+bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string>* header);
 
 }  // namespace hvhttp
 

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(FoldersBeneath, CreatesMissingFoldersAndRefusesLinksClimbsAndForeignPaths) {
+TEST(FoldersBeneath, CreatesMissingFoldersAndRefusesClimbsAndForeignPaths) {
   TempDir dir;
   const std::string base = dir / "site/";
   fs::create_directories(base);
@@ -27,6 +27,18 @@ TEST(FoldersBeneath, CreatesMissingFoldersAndRefusesLinksClimbsAndForeignPaths) 
   EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base + "a/b/c/"), 0);  // all there already
   EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base), 0);
 
+  WriteFileText(base + "file", "x");
+  EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base + "file/sub/"), ENOTDIR);
+  EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base + "a/../../escape/"), EINVAL);
+  EXPECT_EQ(hvfs::CreateFoldersBeneath(base, dir / "elsewhere/"), EINVAL);
+  EXPECT_FALSE(fs::exists(dir / "escape"));
+  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}
+
+TEST(FoldersBeneath, RefusesLinkedFoldersButFollowsTheBase) {
+  TempDir dir;
+  const std::string base = dir / "site/";
+  fs::create_directories(base + "a");
   fs::create_directories(dir / "outside");
   fs::create_directory_symlink(dir / "outside", base + "a/link");
   EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base + "a/link/new/"), ELOOP);
@@ -34,20 +46,13 @@ TEST(FoldersBeneath, CreatesMissingFoldersAndRefusesLinksClimbsAndForeignPaths) 
   EXPECT_FALSE(fs::exists(dir / "outside/new"));
   EXPECT_NE(hvfs::DescribeBeneathError(ELOOP).find("symbolic link"), std::string::npos);
 
-  WriteFileText(base + "file", "x");
-  EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base + "file/sub/"), ENOTDIR);
-  EXPECT_EQ(hvfs::CreateFoldersBeneath(base, base + "a/../../escape/"), EINVAL);
-  EXPECT_EQ(hvfs::CreateFoldersBeneath(base, dir / "elsewhere/"), EINVAL);
-  EXPECT_FALSE(fs::exists(dir / "escape"));
-  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
-
   // The base itself is followed: it is the user's own path.
   fs::create_directory_symlink(base, dir / "site-link");
   EXPECT_EQ(hvfs::CreateFoldersBeneath(dir / "site-link/", dir / "site-link/d/"), 0);
   EXPECT_TRUE(fs::is_directory(base + "d"));
 }
 
-TEST(OutputFileBeneath, FailsThroughALinkedFolderAndWritesInPlaceOtherwise) {
+TEST(OutputFileBeneath, FailsThroughALinkedFolder) {
   TempDir dir;
   const std::string base = dir / "site/";
   fs::create_directories(base + "real");
@@ -61,6 +66,16 @@ TEST(OutputFileBeneath, FailsThroughALinkedFolderAndWritesInPlaceOtherwise) {
   // Without a base the path is taken as the file system resolves it.
   ASSERT_TRUE(out.Open(base + "real/link/plain.html"));
   out.Abort();
+}
+
+TEST(OutputFileBeneath, WritesInPlaceAndMarksAFileCutShort) {
+  TempDir dir;
+  const std::string base = dir / "site/";
+  fs::create_directories(base + "real");
+  hvfs::OutputFile out;
+  EXPECT_FALSE(out.Open(base + "missing/x.html", &base));
+  EXPECT_FALSE(out.Open(base + "../x.html", &base));
+  EXPECT_FALSE(fs::exists(dir / "x.html"));
 
   ASSERT_TRUE(out.Open(base + "real/x.html", &base));
   EXPECT_FALSE(out.TargetExists());
@@ -116,7 +131,6 @@ TEST(TemporaryFiles, StaleOnesAreRemovedAndTheWalkCanBeStopped) {
     ASSERT_TRUE(hvfs::SetFileTime(base + rel, hourAgo));
   }
   WriteFileText(base + ".young.gif.hvtmp-Yy88yy", "x");
-  fs::create_symlink(base + "c.gif", base + ".link.gif.hvtmp-Ll77ll");
 
   // Asked to stop at once, the walk removes nothing.
   EXPECT_EQ(hvfs::RemoveStaleTemporaryFiles(base, 60, [] { return true; }), 0);
@@ -127,8 +141,22 @@ TEST(TemporaryFiles, StaleOnesAreRemovedAndTheWalkCanBeStopped) {
   EXPECT_FALSE(fs::exists(base + ".b.html.hvtmp-Zz99zz"));
   EXPECT_TRUE(fs::exists(base + "c.gif"));
   EXPECT_TRUE(fs::exists(base + ".young.gif.hvtmp-Yy88yy"));
-  EXPECT_TRUE(fs::is_symlink(base + ".link.gif.hvtmp-Ll77ll"));
   EXPECT_EQ(hvfs::RemoveStaleTemporaryFiles(dir / "missing/", 60), 0);
+}
+
+TEST(TemporaryFiles, LinksAreNeitherFollowedNorRemoved) {
+  TempDir dir;
+  const std::string base = dir / "site/";
+  const int64_t hourAgo = static_cast<int64_t>(std::time(nullptr)) - 3600;
+  WriteFileText(dir / "outside/.a.gif.hvtmp-Ab12Cd", "x");
+  ASSERT_TRUE(hvfs::SetFileTime(dir / "outside/.a.gif.hvtmp-Ab12Cd", hourAgo));
+  WriteFileText(base + "c.gif", "x");
+  fs::create_symlink(base + "c.gif", base + ".link.gif.hvtmp-Ll77ll");
+  fs::create_directory_symlink(dir / "outside", base + "linked");
+
+  EXPECT_EQ(hvfs::RemoveStaleTemporaryFiles(base, 60), 0);
+  EXPECT_TRUE(fs::is_symlink(base + ".link.gif.hvtmp-Ll77ll"));
+  EXPECT_TRUE(fs::exists(dir / "outside/.a.gif.hvtmp-Ab12Cd"));
 }
 
 }  // namespace

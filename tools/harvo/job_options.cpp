@@ -339,8 +339,15 @@ bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   if (!options.cookieFile.empty()) {
     std::fprintf(stderr,
                  "harvo: the cookie file %s must be readable and in Netscape format (it is "
-                 "written back, so nothing else is taken)\n",
+                 "written back, so nothing else is taken); the Windows build takes no cookie "
+                 "file\n",
                  EscapeForTerminal(options.cookieFile).c_str());
+  }
+  if (!options.caFile.empty()) {
+    std::fprintf(stderr,
+                 "harvo: the CA file %s must be readable; the Windows build takes no CA file "
+                 "(add the certificates to the system's store)\n",
+                 EscapeForTerminal(options.caFile).c_str());
   }
   return false;
 }

@@ -93,8 +93,7 @@ void StopWatcher::Receive(int received) {
     if (stopping_) {
       std::fputs("\nharvo: stopped at once by a second signal\n", stderr);
       std::fflush(stderr);
-      // quick_exit, unlike _exit, lets the library remove the files it was writing.
-      std::quick_exit(128 + received);
+      ExitAtOnce(128 + received);
     }
     return;
   }

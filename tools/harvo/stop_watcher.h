@@ -59,6 +59,9 @@ class StopWatcher {
   void Watch();
   // Writes a line to stderr and ends the process with 128 + signal.
   [[noreturn]] static void EndNow(int signal);
+  // Ends the process at once with status, letting the library remove the temporary files it
+  // was writing where the platform allows it (defined beside the platform's signal source).
+  [[noreturn]] static void ExitAtOnce(int status);
   // Starts the stopping thread; mutex_ is held.
   void StartStop();
   // Joins the stopping thread once it has ended.
