@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/fs_temp_names.h"
 
 namespace hvfs {
 namespace {
@@ -102,9 +103,6 @@ std::string RandomSuffix() {
   for (char& c : suffix) c = kLetters[random() % (sizeof kLetters - 1)];
   return suffix;
 }
-
-constexpr std::string_view kTempMark = ".hvtmp-";
-constexpr size_t kTempSuffixLength = 6;
 
 // The temporary files of the OutputFiles still open, by their folder's descriptor and name, so
 // that a process ending through std::quick_exit leaves none behind. Never destroyed: a handler
@@ -214,12 +212,6 @@ int CreateFoldersBeneath(const std::string& base, const std::string& folder) {
   return 0;
 }
 
-std::string DescribeBeneathError(int error) {
-  if (error == ELOOP) return "a folder in the copy is a symbolic link, which is not followed";
-  if (error == EINVAL) return "a folder outside the site folder";
-  return DescribeError(error);
-}
-
 bool CreateDirectory(const std::string& path) {
   if (path.empty()) return false;
   return ::mkdir(path.c_str(), 0777) == 0;
@@ -286,21 +278,6 @@ std::string DescribeError(int error) {
   char text[256] = {};
   // The GNU form returns the text, which may or may not be the buffer.
   return strerror_r(error, text, sizeof text);
-}
-
-OutputFile::~OutputFile() {
-  Abort();
-}
-
-bool OutputFile::Fail() {
-  error_ = errno;
-  failed_ = true;
-  return false;
-}
-
-std::string OutputFile::ErrorText() const {
-  if (error_ == 0) return std::string();
-  return beneath_ ? DescribeBeneathError(error_) : DescribeError(error_);
 }
 
 void OutputFile::CloseFolder() {
@@ -429,17 +406,6 @@ void OutputFile::Abort() {
   CloseFolder();
   used_ = 0;
   failed_ = false;
-}
-
-bool IsTemporaryName(std::string_view name) {
-  if (name.size() < 2 + kTempMark.size() + kTempSuffixLength || name.front() != '.') return false;
-  const size_t mark = name.size() - kTempSuffixLength - kTempMark.size();
-  if (name.substr(mark, kTempMark.size()) != kTempMark) return false;
-  for (char c : name.substr(name.size() - kTempSuffixLength)) {
-    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    if (!letter) return false;
-  }
-  return true;
 }
 
 int RemoveStaleTemporaryFiles(const std::string& folder, int64_t maxAgeSeconds,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/fs_temp_names.h"
 #include "platform/win32.h"
 
 namespace hvfs {
@@ -82,8 +83,6 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-constexpr std::string_view kTempMark = ".hvtmp-";
-constexpr size_t kTempSuffixLength = 6;
 // 100 ns ticks per second, and the stamp fraction that marks a file cut short.
 constexpr uint64_t kTicksPerSecond = 10000000ULL;
 constexpr uint64_t kPartialTicks = static_cast<uint64_t>(kPartialStampNanoseconds) / 100;
@@ -266,27 +265,6 @@ int CreateFoldersBeneath(const std::string& base, const std::string& folder) {
   return WalkBeneath(base, folder, true);
 }
 
-std::string DescribeBeneathError(int error) {
-  if (error == ELOOP) return "a folder in the copy is a symbolic link, which is not followed";
-  if (error == EINVAL) return "a folder outside the site folder";
-  return DescribeError(error);
-}
-
-OutputFile::~OutputFile() {
-  Abort();
-}
-
-bool OutputFile::Fail() {
-  error_ = errno;
-  failed_ = true;
-  return false;
-}
-
-std::string OutputFile::ErrorText() const {
-  if (error_ == 0) return std::string();
-  return beneath_ ? DescribeBeneathError(error_) : DescribeError(error_);
-}
-
 void OutputFile::CloseFolder() {
   if (folderFd_ >= 0) ::_close(folderFd_);
   folderFd_ = -1;
@@ -404,17 +382,6 @@ void OutputFile::Abort() {
   CloseFolder();
   used_ = 0;
   failed_ = false;
-}
-
-bool IsTemporaryName(std::string_view name) {
-  if (name.size() < 2 + kTempMark.size() + kTempSuffixLength || name.front() != '.') return false;
-  const size_t mark = name.size() - kTempSuffixLength - kTempMark.size();
-  if (name.substr(mark, kTempMark.size()) != kTempMark) return false;
-  for (char c : name.substr(name.size() - kTempSuffixLength)) {
-    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    if (!letter) return false;
-  }
-  return true;
 }
 
 int RemoveStaleTemporaryFiles(const std::string& folder, int64_t maxAgeSeconds,
