@@ -74,6 +74,16 @@ bool KtWdlCssScanner::Feed(std::string_view text, KtWdlLinkSink* sink) {
     return ok;
   };
   auto collecting = [&] { return (m_State == kUrlQuoted || m_State == kUrlBare) && !m_Overlong; };
+  // A byte of a url() value: held with the link, which is passed on once it grows too long.
+  auto takeLinkByte = [&](char c, bool lead, size_t i) {
+    if (c == '\\') m_Escape = true;
+    m_Trail = lead;
+    if (m_Overlong) return true;
+    m_Link += c;
+    if (m_Link.size() <= kMaxLinkLength) return true;
+    runStart = i + 1;
+    return DropLink(sink);
+  };
 
   // The link ends at position i: an overlong one was passed on up to there, a held one is
   // replaced by what it resolves to; the byte at i starts the next run.
@@ -183,30 +193,14 @@ bool KtWdlCssScanner::Feed(std::string_view text, KtWdlLinkSink* sink) {
           if (c == '\n' && m_InUrl) m_State = kBadUrl;
           break;
         }
-        if (c == '\\') m_Escape = true;
-        m_Trail = lead;
-        if (!m_Overlong) {
-          m_Link += c;
-          if (m_Link.size() > kMaxLinkLength) {
-            if (!DropLink(sink)) return false;
-            runStart = i + 1;
-          }
-        }
+        if (!takeLinkByte(c, lead, i)) return false;
         break;
       case kUrlBare:
         if (IsBlank(c) || c == ')') {
           if (!endAt(i, &runStart, sink)) return false;
           break;
         }
-        if (c == '\\') m_Escape = true;
-        m_Trail = lead;
-        if (!m_Overlong) {
-          m_Link += c;
-          if (m_Link.size() > kMaxLinkLength) {
-            if (!DropLink(sink)) return false;
-            runStart = i + 1;
-          }
-        }
+        if (!takeLinkByte(c, lead, i)) return false;
         break;
     }
   }

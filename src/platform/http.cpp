@@ -72,14 +72,7 @@ void CInternetSession::SetCaFile(const std::string& path) {
 }
 
 bool CInternetSession::SetExtraHeaders(const std::vector<std::string>& lines) {
-  std::vector<std::pair<std::string, std::string>> headers;
-  for (const std::string& line : lines) {
-    std::pair<std::string, std::string> header;
-    if (!hvhttp::ParseHeaderLine(line, &header)) return false;
-    headers.push_back(std::move(header));
-  }
-  settings_.extraHeaders = std::move(headers);
-  return true;
+  return hvhttp::ParseHeaderLines(lines, &settings_.extraHeaders);
 }
 
 bool CInternetSession::SetCookieFile(const std::string& path) {

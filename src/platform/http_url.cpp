@@ -1,6 +1,7 @@
 #include "platform/http_url.h"
 
 #include <utility>
+#include <vector>
 
 namespace hvhttp {
 namespace {
@@ -77,6 +78,18 @@ bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string
   size_t last = value.find_last_not_of(" \t");
   value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
   *header = {line.substr(0, colon), std::move(value)};
+  return true;
+}
+
+bool ParseHeaderLines(const std::vector<std::string>& lines,
+                      std::vector<std::pair<std::string, std::string>>* headers) {
+  std::vector<std::pair<std::string, std::string>> parsed;
+  for (const std::string& line : lines) {
+    std::pair<std::string, std::string> header;
+    if (!ParseHeaderLine(line, &header)) return false;
+    parsed.push_back(std::move(header));
+  }
+  *headers = std::move(parsed);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace hvhttp {
 
@@ -22,6 +23,10 @@ std::string BuildUrl(std::string_view server, uint16_t port, std::string_view ob
 // around it. False when the line is no header: a name of token characters, a colon, and a
 // value without control characters other than tab.
 bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string>* header);
+// Every line of lines as ParseHeaderLine splits it; false (headers untouched) when one is no
+// header.
+bool ParseHeaderLines(const std::vector<std::string>& lines,
+                      std::vector<std::pair<std::string, std::string>>* headers);
 
 }  // namespace hvhttp
 

@@ -147,14 +147,7 @@ void CInternetSession::SetCaFile(const std::string& path) {
 }
 
 bool CInternetSession::SetExtraHeaders(const std::vector<std::string>& lines) {
-  std::vector<std::pair<std::string, std::string>> headers;
-  for (const std::string& line : lines) {
-    std::pair<std::string, std::string> header;
-    if (!hvhttp::ParseHeaderLine(line, &header)) return false;
-    headers.push_back(std::move(header));
-  }
-  settings_.extraHeaders = std::move(headers);
-  return true;
+  return hvhttp::ParseHeaderLines(lines, &settings_.extraHeaders);
 }
 
 // WinInet keeps cookies in the user's own store, not in a file of the session's: a cookie file
