@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Copies the generated site with harvo and its peers, side by side, and writes the table.
+"""Copies the generated sites with harvo and its peers, side by side, and writes the tables.
 
-    bench/run.py --harvo BUILD/tools/harvo/harvo [--runs 3] [--pages 2000] [--images 2000]
-                 [--seed 1] [--only NAMES] [--no-bigfile] [--out bench/results.md]
+    bench/run.py --harvo BUILD/tools/harvo/harvo [--profile classic|modern|both] [--runs 5]
+                 [--pages 2000] [--images 2000] [--seed 1] [--only NAMES] [--no-bigfile]
+                 [--out bench/results.md]
 
-bench/run.sh builds harvo and calls this. A private nginx on 127.0.0.1 (keep-alive on, an
-access log of every request with its connection) serves the site that gen_site.py makes; each
-copier runs --runs times into a fresh folder under /usr/bin/time -v. Per copier the table shows
-the median wall time, user + system CPU and peak RSS, the requests and connections the server
-saw, 404s, the files and bytes saved, and whether every file reachable through followed links
-was saved. The floor is curl fetching harvo's own request list over one keep-alive connection.
-Last, harvo copies one 1 GiB file and its peak RSS is reported.
+bench/run.sh builds harvo and calls this. Per site profile (classic: gen_site.py, the site of
+unquoted attribute values and few folder links; modern: gen_modern_site.py, quoted values, a
+third of the links naming folders, root-relative links, srcset, stylesheets) a private nginx on
+127.0.0.1 (keep-alive on, an access log of every request with its connection) serves the site,
+and every copier runs once per round, back to back, --runs rounds: two groups of rows, the
+copiers' defaults against each other and one connection against one connection, with curl
+fetching harvo's own request list over one keep-alive connection as the floor. Per row the
+table shows medians of wall time, CPU and peak RSS (/usr/bin/time -v), the requests,
+connections and 404s the server saw, the files and bytes saved and whether every reachable file
+was saved. Under each table: the target checks, computed from paired ratios, and the facts from
+the access log that make a row say little about speed. Last, harvo copies one 1 GiB file.
 """
 
 import argparse
@@ -27,6 +32,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import report
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 NGINX = os.environ.get("NGINX", "/usr/sbin/nginx")
@@ -228,100 +235,188 @@ def index_probes(entries):
     return probes, lookups
 
 
-def copiers(harvo, url):
-    return [
-        ("harvo", "harvo mirror URL --all-types -q",
-         [harvo, "mirror", url, "-o", ".", "--all-types", "-q"]),
-        ("wget", "wget -r -l inf -np -e robots=off",
-         ["wget", "-q", "-r", "-l", "inf", "-np", "-e", "robots=off", url]),
-        ("wget -k -N", "wget -r -l inf -np -e robots=off -k -N",
-         ["wget", "-q", "-r", "-l", "inf", "-np", "-e", "robots=off", "-k", "-N", url]),
-        ("wget2 1 thread", "wget2 -r -l inf -np --robots=off --max-threads=1",
-         ["wget2", "-q", "-r", "-l", "inf", "-np", "--robots=off", "--max-threads=1", url]),
-        ("wget2", "wget2 -r -l inf -np --robots=off",
-         ["wget2", "-q", "-r", "-l", "inf", "-np", "--robots=off", url]),
-        ("httrack -c1", "httrack URL -O . -q -s0 -c1",
-         ["httrack", url, "-O", ".", "-q", "-s0", "-c1"]),
-        ("httrack", "httrack URL -O . -q -s0",
-         ["httrack", url, "-O", ".", "-q", "-s0"]),
+
+def has_flag(harvo, flag):
+    """Whether `harvo mirror --help` lists flag (options other work adds are used once there)."""
+    try:
+        out = subprocess.run([harvo, "mirror", "--help"], stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, timeout=30)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return re.search(r"(^|\s)%s\b" % re.escape(flag), out.stdout.decode("utf-8", "replace")) \
+        is not None
+
+
+def copiers(harvo, url, connections):
+    """The rows of one profile's table, in the order each round runs them. A floor runs right
+    after the copier it names, with that run's request list."""
+    one = ["--connections", "1"] if connections else []
+    mirror = [harvo, "mirror", url, "-o", ".", "-q"]
+    wget = ["wget", "-q", "-r", "-l", "inf", "-np", "-e", "robots=off"]
+    wget2 = ["wget2", "-q", "-r", "-l", "inf", "-np", "--robots=off"]
+    rows = [
+        ("defaults", "harvo", "harvo mirror URL -q", mirror),
+        ("defaults", "harvo-c8", "harvo mirror URL -q --connections 8",
+         mirror + ["--connections", "8"] if connections else None),
+        ("defaults", "wget-pk", "wget -r -p -k -l inf -np -e robots=off", wget + ["-p", "-k", url]),
+        ("defaults", "wget2", "wget2 -r -l inf -np --robots=off", wget2 + [url]),
+        ("defaults", "httrack", "httrack URL -O . -q -s0", ["httrack", url, "-O", ".", "-q", "-s0"]),
+        ("one", "harvo-c1", "harvo mirror URL -q" + (" --connections 1" if connections else ""),
+         mirror + one),
+        ("one", "harvo-c1-noindex", "harvo mirror URL -q%s --no-index-once" % (
+            " --connections 1" if connections else ""), mirror + one + ["--no-index-once"]),
+        ("one", "wget", "wget -r -l inf -np -e robots=off", wget + [url]),
+        ("one", "wget2-t1", "wget2 -r -l inf -np --robots=off --max-threads=1",
+         wget2 + ["--max-threads=1", url]),
+        ("one", "harvo-plain", "harvo mirror URL -q --plain", mirror + ["--plain"]),
     ]
+    out = []
+    for group, ident, shown, cmd in rows:
+        if cmd is None:
+            continue
+        # --plain is the library's default walk, which copies pages only.
+        out.append({"group": group, "id": ident, "shown": shown, "cmd": cmd,
+                    "pages_only": ident == "harvo-plain"})
+        if ident in ("harvo-c1", "harvo-plain"):
+            out.append({"group": group, "id": "floor-" + ident, "floor_of": ident, "cmd": None,
+                        "shown": "floor: curl -K with the request list of the row above, in "
+                                 "order, one connection"})
+    return out
 
 
-def measure(name, cmd, nginx, tmp, copy_dir, runs, reachable, slow, limit):
-    samples = []
-    wanted = runs
-    out = os.path.join(copy_dir, "copy")
-    while len(samples) < wanted:
-        shutil.rmtree(out, ignore_errors=True)
-        os.makedirs(out)
-        nginx.clear_log()
-        result = run_timed(cmd, out, tmp, limit)
-        entries = nginx.read_log()
-        root = site_root(out)
-        result["requests"] = len(entries)
-        result["connections"] = len({e["conn"] for e in entries})
-        result["not_found"] = sum(1 for e in entries if e["status"] == 404)
-        result["probes"], result["lookups"] = index_probes([dict(e) for e in entries])
-        result["files"], result["bytes"] = saved_tree(root) if root else (0, 0)
-        result["missing"] = missing_files(root, reachable) if root else list(reachable)
-        result["entries"] = entries
-        samples.append(result)
-        print("  %-15s run %d: %.2f s%s, %d requests on %d connections, %d files, %d missing"
-              % (name, len(samples), result["wall"], " (stopped)" if result["cut"] else "",
-                 result["requests"], result["connections"], result["files"],
-                 len(result["missing"])), flush=True)
-        walls = [s["wall"] for s in samples]
-        if result["cut"] or result["wall"] > slow:
-            break  # one run of a copier this slow says enough
-        if len(samples) == wanted == runs and runs >= 3:
-            spread = (max(walls) - min(walls)) / statistics.median(walls)
-            if spread > NOISY:
-                print("    noisy (spread %.0f%%): two more runs" % (spread * 100))
-                wanted += 2
-    shutil.rmtree(out, ignore_errors=True)
-    return samples
+ANGLES = re.compile(r"%3[CE]|[<>]", re.IGNORECASE)
 
 
-def summarize(name, shown, samples, load_before):
-    walls = [s["wall"] for s in samples]
-    median = statistics.median(walls)
-    last = samples[-1]
+def log_counts(entries):
+    encoded = [e["path"] for e in entries if ANGLES.search(e["path"])]
     return {
-        "name": name, "command": shown, "wall": median, "walls": walls,
-        "spread": (max(walls) - min(walls)) / median if median else 0,
-        "cpu": statistics.median(s["user"] + s["sys"] for s in samples),
-        "user": statistics.median(s["user"] for s in samples),
-        "sys": statistics.median(s["sys"] for s in samples),
-        "rss_mb": statistics.median(s["rss_kb"] for s in samples) / 1024,
-        "requests": last["requests"], "connections": last["connections"],
-        "not_found": last["not_found"], "probes": last["probes"], "lookups": last["lookups"],
-        "files": last["files"], "bytes": last["bytes"], "missing": len(last["missing"]),
-        "missing_sample": last["missing"][:5], "exit": last["exit"], "cut": last["cut"],
-        "load": load_before,
+        "requests": len(entries),
+        "connections": len({e["conn"] for e in entries}),
+        "not_found": sum(1 for e in entries if e["status"] == 404),
+        "encoded_angles": len(encoded),
+        "encoded_sample": encoded[0] if encoded else "",
     }
 
 
-def curl_floor(entries, nginx, tmp, runs):
-    load_before = load()
+def copy_once(copier, nginx, tmp, copy_dir, reachable, limit):
+    out = os.path.join(copy_dir, "copy")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    nginx.clear_log()
+    result = run_timed(copier["cmd"], out, tmp, limit)
+    entries = nginx.read_log()
+    result.update(log_counts(entries))
+    result["probes"], result["lookups"] = index_probes([dict(e) for e in entries])
+    root = site_root(out)
+    if copier.get("pages_only"):
+        reachable = [p for p in reachable if p.endswith((".html", ".htm"))]
+    result["reachable"] = len(reachable)
+    result["files"], result["bytes"] = saved_tree(root) if root else (0, 0)
+    missing = missing_files(root, reachable) if root else list(reachable)
+    result["missing"] = len(missing)
+    result["missing_sample"] = missing[:5]
+    shutil.rmtree(out, ignore_errors=True)
+    return result, entries
+
+
+def floor_once(entries, nginx, tmp):
+    """curl fetching the given requests in order over one keep-alive connection."""
     config = os.path.join(tmp, "floor.curl")
     with open(config, "w") as fh:
         for e in entries:
-            fh.write('url = "%s"\noutput = "/dev/null"\n' % nginx.url(e["path"].lstrip("/")))
-    samples = []
-    for _ in range(runs):
-        nginx.clear_log()
-        result = run_timed(["curl", "-s", "-K", config], tmp, tmp)
-        log = nginx.read_log()
-        result["requests"] = len(log)
-        result["connections"] = len({e["conn"] for e in log})
-        samples.append(result)
-        print("  %-15s run %d: %.2f s, %d requests on %d connections"
-              % ("curl floor", len(samples), result["wall"], result["requests"],
-                 result["connections"]), flush=True)
-    walls = [s["wall"] for s in samples]
-    return {"wall": statistics.median(walls), "walls": walls, "load": load_before,
-            "cpu": statistics.median(s["user"] + s["sys"] for s in samples),
-            "requests": samples[-1]["requests"], "connections": samples[-1]["connections"]}
+            path = e["path"].lstrip("/").replace("\\", "\\\\").replace('"', '\\"')
+            fh.write('url = "%s"\noutput = "/dev/null"\n' % nginx.url(path))
+    nginx.clear_log()
+    result = run_timed(["curl", "-s", "-g", "-K", config], tmp, tmp)
+    result.update(log_counts(nginx.read_log()))
+    return result
+
+
+def run_rounds(rows, nginx, tmp, copy_dir, reachable, args):
+    """Runs every copier once per round, back to back, so that the ratios can be paired."""
+    samples = {c["id"]: [] for c in rows}
+    loads = {}
+    once = set()  # too slow to repeat: first round only
+    rounds, extended, n = args.runs, False, 0
+    while n < rounds:
+        n += 1
+        print(" round %d" % n, flush=True)
+        for c in rows:
+            if c.get("floor_of") or c["id"] in once:
+                continue
+            loads.setdefault(c["id"], load())
+            result, entries = copy_once(c, nginx, tmp, copy_dir, reachable, args.limit)
+            result["round"] = n
+            samples[c["id"]].append(result)
+            print("  %-17s %.2f s%s, %d requests on %d connections, %d 404s, %d files, "
+                  "%d missing" % (c["id"], result["wall"], " (stopped)" if result["cut"] else "",
+                                  result["requests"], result["connections"],
+                                  result["not_found"], result["files"], result["missing"]),
+                  flush=True)
+            if result["cut"] or result["wall"] > args.slow:
+                once.add(c["id"])
+            for f in rows:
+                if f.get("floor_of") == c["id"]:
+                    loads.setdefault(f["id"], load())
+                    floor = floor_once(entries, nginx, tmp)
+                    floor["round"] = n
+                    samples[f["id"]].append(floor)
+                    print("  %-17s %.2f s, %d requests on %d connections" % (
+                        f["id"], floor["wall"], floor["requests"], floor["connections"]),
+                        flush=True)
+        if n == rounds and not extended and rounds >= 3:
+            noisy = [i for i, s in samples.items() if len(s) >= 3 and
+                     (max(x["wall"] for x in s) - min(x["wall"] for x in s))
+                     > args.noisy * statistics.median(x["wall"] for x in s)]
+            if noisy:
+                print(" noisy (%s): two more rounds" % ", ".join(noisy), flush=True)
+                rounds += 2
+                extended = True
+    return samples, loads, n
+
+
+def run_profile(profile, args, harvo, connections, tmp_root, copy_root, with_big):
+    tmp = tempfile.mkdtemp(prefix=profile + ".", dir=tmp_root)
+    gen = os.path.join(tmp, "gen")
+    site = os.path.join(gen, "site")
+    os.makedirs(gen)
+    # The port must be known before the site exists: absolute links name it.
+    port = free_port()
+    script = "gen_site.py" if profile == "classic" else "gen_modern_site.py"
+    subprocess.run([sys.executable, os.path.join(HERE, script), site,
+                    "--base", "http://127.0.0.1:%d" % port, "--seed", str(args.seed),
+                    "--pages", str(args.pages), "--images", str(args.images)],
+                   check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(gen, "site.json")) as fh:
+        stats = json.load(fh)
+    with open(os.path.join(gen, "reachable.txt")) as fh:
+        reachable = [line.rstrip("\n") for line in fh if line.strip()]
+    nginx = Nginx(tmp, site, port)
+    copy_dir = tempfile.mkdtemp(prefix="harvo-bench-copy.", dir=copy_root)
+    try:
+        print("%s site: %d files, %d reachable, served at %s" % (
+            profile, stats["files"], stats["reachable"], nginx.url()), flush=True)
+        only = {n.strip() for n in args.only.split(",") if n.strip()}
+        rows = []
+        for c in copiers(harvo, nginx.url(), connections):
+            if only and c.get("floor_of", c["id"]) not in only:
+                continue
+            if c["cmd"] and shutil.which(c["cmd"][0]) is None:
+                print("  %s: not installed (bench/setup), skipped" % c["cmd"][0])
+                continue
+            rows.append(c)
+        samples, loads, rounds = run_rounds(rows, nginx, tmp, copy_dir, reachable, args)
+        big = None
+        if with_big and not args.no_bigfile and (not only or "harvo" in only):
+            big = big_file(harvo, nginx, site, tmp, args.bigfile_mb)
+    finally:
+        shutil.rmtree(copy_dir, ignore_errors=True)
+        nginx.stop()
+        shutil.rmtree(tmp, ignore_errors=True)
+    table = [report.summarize(c, samples[c["id"]], loads.get(c["id"], "-"))
+             for c in rows if samples[c["id"]]]
+    return {"profile": profile, "stats": stats, "rows": table, "samples": samples,
+            "rounds": rounds, "slow": args.slow, "big": big}
 
 
 def big_file(harvo, nginx, site, tmp, size_mb):
@@ -373,224 +468,71 @@ def load():
         return " ".join(fh.read().split()[:3])
 
 
-def write_results(path, args, stats, rows, floor, big, loads, versions, started, micro):
-    harvo = next((r for r in rows if r["name"] == "harvo"), None)
-    lines = []
-    lines.append("# Benchmark results\n")
-    lines.append("Produced by `bench/run.sh%s` on %s (UTC).\n" % (
-        (" " + " ".join(args.passthrough)) if args.passthrough else "",
-        started.strftime("%Y-%m-%d %H:%M")))
-    lines.append("- Machine: %s; shared with other work, so the load average is given: %s "
-                 "(before) and %s (after)." % (machine(), loads[0], loads[1]))
-    lines.append("- Site: seed %d, %d pages (%d EUC-JP, %d only linked from comments), %d images, "
-                 "%d applet classes in %d folders, %.1f MB; %d files reachable through followed "
-                 "links; %d directory-link occurrences." % (
-                     stats["seed"], stats["pages"], stats["euc_pages"], stats["orphan_pages"],
-                     stats["images"], stats["classes"], stats["folders"], stats["bytes"] / 1e6,
-                     stats["reachable"], stats["directory_links"]))
-    lines.append("- Server: nginx on 127.0.0.1, keep-alive on; requests and connections are "
-                 "counted from its access log.")
-    lines.append("- Wall time: median of %d or more runs (two more when the spread exceeded %d%%; "
-                 "one run only for a copier that took over %d s, stopped at %d s); CPU (user + "
-                 "system) and peak RSS from /usr/bin/time -v, medians too; \"load before\" is "
-                 "the load average when the copier's runs began." % (
-                     args.runs, NOISY * 100, args.slow, args.limit))
-    lines.append("- Copies are written to %s%s; every run starts in an empty folder." % (
-        args.copy_dir, " (tmpfs: on this machine's ext4 the inode allocator's search past the "
-        "files deleted by the previous run dominates every copier's time)"
-        if args.copy_dir.startswith("/dev/shm") else ""))
-    lines.append("- Versions: %s.\n" % "; ".join(versions))
-    lines.append("| copier | wall s (median) | runs s | CPU s | peak RSS MB | requests | "
-                 "connections | 404s | files saved | MB saved | reachable saved | harvo / this "
-                 "| load before |")
-    lines.append("|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---|---:|---|")
-    for r in rows:
-        if r["cut"]:
-            ratio = "< %.3f" % (harvo["wall"] / r["wall"]) if harvo else "-"
-            wall = "stopped at %.0f" % r["wall"]
-        else:
-            ratio = ratio_text(harvo["wall"] / r["wall"]) if harvo and r["wall"] else "-"
-            wall = "%.2f" % r["wall"]
-        complete = "all %d" % stats["reachable"] if r["missing"] == 0 else "%d missing" % r["missing"]
-        lines.append("| `%s` | %s | %s | %.2f | %.1f | %d | %d | %d | %d | %.1f | %s | %s | %s |" % (
-            r["command"], wall, " ".join("%.2f" % w for w in r["walls"]), r["cpu"],
-            r["rss_mb"], r["requests"], r["connections"], r["not_found"], r["files"],
-            r["bytes"] / 1e6, complete, ratio, r["load"]))
-    if floor:
-        ratio = "%.2f" % (harvo["wall"] / floor["wall"]) if harvo else "-"
-        lines.append("| floor: `curl -K` with harvo's %d requests in order | %.2f | %s | %.2f "
-                     "| - | %d | %d | - | - | - | - | %s | %s |" % (
-                         floor["requests"], floor["wall"],
-                         " ".join("%.2f" % w for w in floor["walls"]), floor["cpu"],
-                         floor["requests"], floor["connections"], ratio, floor["load"]))
-    lines.append("")
-    wget = next((r for r in rows if r["name"] == "wget"), None)
-    for r in rows:
-        if r["cut"] and r["requests"] and wget:
-            lines.append("- `%s` was stopped after %.0f s with %d requests made; at that rate "
-                         "the %d requests that wget needs would take about %.0f s." % (
-                             r["command"], r["wall"], r["requests"], wget["requests"],
-                             r["wall"] * wget["requests"] / r["requests"]))
-    lines.append("- harvo's worker thread runs at idle priority (SCHED_IDLE, as the library does "
-                 "for every job): whatever else runs on the machine takes the CPU from it "
-                 "first, while the peers and curl run at normal priority. Under load its times "
-                 "suffer more than theirs; compare rows with a similar \"load before\".")
-    lines.append("")
-    if harvo:
-        lines.append("harvo's requests: %d, of which %d find index files (%d look-ups of "
-                     "\".htaccess\" + \"index.html\" [+ \"index.htm\"]: one for each directory "
-                     "link on a page and each directory visited); %d fetch files." % (
-                         harvo["requests"], harvo["probes"], harvo["lookups"],
-                         harvo["requests"] - harvo["probes"]))
-    if big:
-        lines.append("\nOne %d MiB file: `%s` took %.2f s with a peak RSS of %.1f MB (%d bytes "
-                     "saved)." % (big["size"] >> 20, big["command"], big["wall"], big["rss_mb"],
-                                  big["saved"]))
-    if micro:
-        lines.append("")
-        lines.extend(micro_section(micro))
-    with open(path, "w") as fh:
-        fh.write("\n".join(lines) + "\n")
-
-
-def ratio_text(ratio):
-    """Two decimals, or two significant digits for a ratio that would print as 0.00."""
-    return "%.2f" % ratio if ratio >= 0.1 else "%.2g" % ratio
-
-
-def micro_section(path):
-    """The micro benchmarks' medians from Google Benchmark's JSON output."""
-    with open(path) as fh:
-        data = json.load(fh)
-    medians = {}
-    for b in data["benchmarks"]:
-        if b.get("aggregate_name", "median") != "median":
-            continue
-        name = b.get("run_name", b["name"])
-        medians[name] = b
-    lines = ["## Micro benchmarks\n",
-             "`build-bench/bench/harvo_micro_bench --benchmark_repetitions=3` (%s, %s CPUs; "
-             "medians of the 3 repetitions; CPU time per iteration, and the throughput per CPU "
-             "second, so that other work on the machine counts less; harvo built RelWithDebInfo, "
-             "the Google Benchmark library as Debian ships it).\n" % (
-                 data["context"].get("date", "?"), data["context"].get("num_cpus", "?")),
-             "| benchmark | median CPU time | throughput |", "|---|---:|---:|"]
-    for name, b in medians.items():
-        if "bytes_per_second" in b:
-            rate = "%.0f MB/s" % (b["bytes_per_second"] / 1e6)
-        elif "items_per_second" in b:
-            rate = "%.1f ns/op" % (1e9 / b["items_per_second"])
-        else:
-            rate = "-"
-        lines.append("| %s | %.3f %s | %s |" % (name, b["cpu_time"], b["time_unit"], rate))
-
-    def rate(name):
-        b = medians.get(name)
-        return b.get("bytes_per_second") if b else None
-    lines.append("")
-    # Both carry their state across 16 KiB blocks, as the fetcher converts a page.
-    for mine, theirs in (("BM_KanjiConverterEuc/16384", "BM_IconvEucToSjis"),
-                         ("BM_KanjiConverterJis/16384", "BM_IconvJisToSjis")):
-        if rate(mine) and rate(theirs):
-            lines.append("- %s is %.1fx as fast as glibc iconv on the same text, in the same "
-                         "blocks." % (mine[3:], rate(mine) / rate(theirs)))
-    return lines
-
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--harvo", required=True)
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--profile", choices=("classic", "modern", "both"), default="both",
+                        help="which generated site: classic (gen_site.py), modern "
+                             "(gen_modern_site.py) or both, one table each")
+    parser.add_argument("--runs", type=int, default=5, help="rounds of paired runs")
     parser.add_argument("--pages", type=int, default=2000)
     parser.add_argument("--images", type=int, default=2000)
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--only", default="", help="comma-separated copier names")
+    parser.add_argument("--only", default="", help="comma-separated row names: harvo, harvo-c8, "
+                        "wget-pk, wget2, httrack, harvo-c1, harvo-c1-noindex, wget, wget2-t1, "
+                        "harvo-plain")
     parser.add_argument("--no-bigfile", action="store_true")
     parser.add_argument("--bigfile-mb", type=int, default=1024)
     parser.add_argument("--out", default=os.path.join(HERE, "results.md"))
     parser.add_argument("--copy-dir", default="/dev/shm" if os.path.isdir("/dev/shm") else
                         tempfile.gettempdir(), help="where the copies are written")
     parser.add_argument("--slow", type=float, default=60,
-                        help="a copier whose first run takes longer gets no more runs")
+                        help="a copier whose first run takes longer runs in the first round only")
     parser.add_argument("--limit", type=float, default=240, help="a run is stopped after this")
-    parser.add_argument("--keep-log", help="copy harvo's access log here")
+    parser.add_argument("--noisy", type=float, default=NOISY, help=argparse.SUPPRESS)
     parser.add_argument("--micro", help="Google Benchmark JSON output to add to the results")
     parser.add_argument("passthrough", nargs="*", help=argparse.SUPPRESS)
     args = parser.parse_args()
 
     started = datetime.datetime.now(datetime.timezone.utc)
-    tmp = tempfile.mkdtemp(prefix="harvo-bench.")
-    nginx = None
+    harvo = os.path.abspath(args.harvo)
+    connections = has_flag(harvo, "--connections")
+    print("harvo %s --connections" % ("has" if connections else "has no"), flush=True)
+    profiles = ("classic", "modern") if args.profile == "both" else (args.profile,)
+    loads = [load()]
+    tmp_root = tempfile.mkdtemp(prefix="harvo-bench.")
+    results = []
     try:
-        site = os.path.join(tmp, "gen", "site")
-        os.makedirs(os.path.join(tmp, "gen"))
-        # The port must be known before the site exists: absolute links name it.
-        port = free_port()
-        subprocess.run([sys.executable, os.path.join(HERE, "gen_site.py"), site,
-                        "--base", "http://127.0.0.1:%d" % port, "--seed", str(args.seed),
-                        "--pages", str(args.pages), "--images", str(args.images)],
-                       check=True, stdout=subprocess.DEVNULL)
-        with open(os.path.join(tmp, "gen", "site.json")) as fh:
-            stats = json.load(fh)
-        with open(os.path.join(tmp, "gen", "reachable.txt")) as fh:
-            reachable = [line.rstrip("\n") for line in fh if line.strip()]
-        nginx = Nginx(tmp, site, port)
-        url = nginx.url()
-        print("Site: %d files, %d reachable, served at %s" % (stats["files"], stats["reachable"], url))
-
-        only = {n.strip() for n in args.only.split(",") if n.strip()}
-        loads = [load()]
-        rows = []
-        floor = None
-        versions = []
-        copy_dir = tempfile.mkdtemp(prefix="harvo-bench-copy.", dir=args.copy_dir)
-        try:
-            for name, shown, cmd in copiers(os.path.abspath(args.harvo), url):
-                if only and name not in only:
-                    continue
-                if shutil.which(cmd[0]) is None:
-                    print("  %s: not installed (bench/setup), skipped" % name)
-                    continue
-                load_before = load()
-                samples = measure(name, cmd, nginx, tmp, copy_dir, args.runs, reachable,
-                                  args.slow, args.limit)
-                rows.append(summarize(name, shown, samples, load_before))
-                if name != "harvo":
-                    continue
-                # The floor right after harvo, under the same load.
-                entries = samples[-1]["entries"]
-                floor = curl_floor(entries, nginx, tmp, args.runs)
-                if args.keep_log:
-                    with open(args.keep_log, "w") as fh:
-                        for e in entries:
-                            fh.write("%d %d %d %s\n" % (e["conn"], e["status"], e["bytes"],
-                                                        e["path"]))
-            if rows and rows[0]["name"] == "harvo" and len(rows) > 1:
-                # harvo once more after the peers: shows how much the machine drifted.
-                load_before = load()
-                samples = measure("harvo (again)", copiers(os.path.abspath(args.harvo), url)[0][2],
-                                  nginx, tmp, copy_dir, args.runs, reachable, args.slow,
-                                  args.limit)
-                again = summarize("harvo again", rows[0]["command"] + " (again, after the peers)",
-                                  samples, load_before)
-                rows.append(again)
-        finally:
-            shutil.rmtree(copy_dir, ignore_errors=True)
-        big = None
-        if not args.no_bigfile and (not only or "harvo" in only):
-            big = big_file(os.path.abspath(args.harvo), nginx, site, tmp, args.bigfile_mb)
-        loads.append(load())
-        for name in ("harvo", "wget", "wget2", "httrack", "curl"):
-            cmd = [os.path.abspath(args.harvo), "--version"] if name == "harvo" else [name, "--version"]
-            if name == "harvo" or shutil.which(name):
-                versions.append(tool_version(cmd) if name != "harvo" else "harvo (this tree)")
-        write_results(args.out, args, stats, rows, floor, big, loads, versions, started,
-                      args.micro)
-        print("Wrote %s" % args.out)
+        for i, profile in enumerate(profiles):
+            results.append(run_profile(profile, args, harvo, connections, tmp_root,
+                                       args.copy_dir, i == 0))
     finally:
-        if nginx is not None:
-            nginx.stop()
-        shutil.rmtree(tmp, ignore_errors=True)
+        shutil.rmtree(tmp_root, ignore_errors=True)
+    loads.append(load())
+    versions = ["harvo (this tree)"]
+    for name in ("wget", "wget2", "httrack", "curl"):
+        if shutil.which(name):
+            versions.append(tool_version([name, "--version"]))
+    copy_note = args.copy_dir + (
+        " (tmpfs: on this machine's ext4 the inode allocator's search past the files deleted "
+        "by the previous run dominates every copier's time)"
+        if args.copy_dir.startswith("/dev/shm") else "")
+    lines = report.header(args, started, loads, machine(), versions, copy_note)
+    for result in results:
+        section = report.profile_section(result, connections)
+        print("\n" + "\n".join(section), flush=True)
+        lines.extend(section)
+    big = next((r["big"] for r in results if r["big"]), None)
+    if big:
+        lines.append("One %d MiB file: `%s` took %.2f s with a peak RSS of %.1f MB (%d bytes "
+                     "saved).\n" % (big["size"] >> 20, big["command"], big["wall"],
+                                    big["rss_mb"], big["saved"]))
+    if args.micro:
+        lines.extend(report.micro_section(args.micro))
+    with open(args.out, "w") as fh:
+        fh.write("\n".join(lines) + "\n")
+    print("Wrote %s" % args.out)
 
 
 if __name__ == "__main__":
