@@ -38,7 +38,9 @@ def summarize(copier, samples, load_before):
         "pages_only": copier.get("pages_only", False),
         "requests": last["requests"], "connections": last["connections"],
         "not_found": last["not_found"], "encoded_angles": last["encoded_angles"],
-        "encoded_sample": last["encoded_sample"], "probes": last.get("probes", 0),
+        "encoded_sample": last["encoded_sample"],
+        "encoded_markup": last.get("encoded_markup", ""),
+        "encoded_unquoted": last.get("encoded_unquoted", False), "probes": last.get("probes", 0),
         "lookups": last.get("lookups", 0), "files": last.get("files"),
         "bytes": last.get("bytes"), "missing": last.get("missing"),
         "missing_sample": last.get("missing_sample", []), "exit": last["exit"],
@@ -66,9 +68,12 @@ def pathology(row, floor_ms):
     if row["encoded_angles"]:
         facts.append(
             "%d of its %d requests (%.0f%%) carry an encoded \"<\" or \">\", e.g. `%s`: URLs "
-            "built from more of the page than the attribute value" % (
+            "built from more of the page than the attribute value%s" % (
                 row["encoded_angles"], row["requests"],
-                100.0 * row["encoded_angles"] / row["requests"], row["encoded_sample"]))
+                100.0 * row["encoded_angles"] / row["requests"], row["encoded_sample"],
+                "; the page holds `%s`%s" % (
+                    row["encoded_markup"], ", an attribute value without quotes"
+                    if row["encoded_unquoted"] else "") if row["encoded_markup"] else ""))
     slow = (row["ms_per_request"] and floor_ms
             and row["ms_per_request"] > SLOW_REQUEST_FACTOR * floor_ms)
     if slow and not row["cut"]:
@@ -263,9 +268,9 @@ def header(args, started, loads, machine, versions, copy_dir_note):
              "- Wall time: median of the rounds; CPU (user + system) and peak RSS from "
              "/usr/bin/time -v, medians too; \"CPU ms / file\" is CPU over the files saved; "
              "\"ms / request\" is wall time over requests; \"load before\" is the load average "
-             "when the copier's first run began. A spread (max - min) over %d%% of a median "
-             "after %d rounds adds two rounds, once; a run still going after %.0f s is "
-             "stopped." % (args.noisy * 100, args.runs, args.limit),
+             "when the copier's first run began. %d rounds; with 3 or more, a spread (max - "
+             "min) over %d%% of a median adds two rounds, once. A run still going after %.0f s "
+             "is stopped." % (args.runs, args.noisy * 100, args.limit),
              "- Floors: curl fetching the request list of the harvo run just before it, in "
              "order, over one keep-alive connection, in the same round.",
              "- harvo's command runs at normal priority by default; `--plain` turns every "

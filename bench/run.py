@@ -32,6 +32,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 import report
 
@@ -298,6 +299,34 @@ def log_counts(entries):
     }
 
 
+def markup_of(site, request):
+    """Where the pages hold the link that a request with an encoded "<" or ">" was built
+    from: (the page text around the part of the request before the first "<" or ">", whether
+    that attribute value is written without quotes), or ("", False)."""
+    decoded = urllib.parse.unquote(request)
+    cut = re.search(r"[<>]", decoded)
+    value = decoded[: cut.start()].rsplit("/", 1)[-1] if cut else ""
+    if not value:
+        return "", False
+    # First the value followed by what the request carries after it, then the value alone.
+    rest = re.escape(decoded[cut.start():][:12])
+    name = r"[^\"'\s<>=]*?" + re.escape(value)  # the value may start with a folder path
+    patterns = [re.compile(r"<[^<>]*=\s*([\"']?)%s\1%s[^<]{0,20}" % (name, rest),
+                           re.IGNORECASE),
+                re.compile(r"<[^<>]*=\s*([\"']?)%s(?=[\"'\s>])[^<]{0,20}" % name,
+                           re.IGNORECASE)]
+    pages = []
+    for folder, _, names in sorted(os.walk(site)):
+        pages.extend(os.path.join(folder, n) for n in sorted(names) if n.endswith((".html", ".htm")))
+    for pattern in patterns:
+        for page in pages:
+            with open(page, encoding="latin-1") as fh:
+                m = pattern.search(fh.read())
+            if m:
+                return " ".join(m.group(0).split()), m.group(1) == ""
+    return "", False
+
+
 def copy_once(copier, nginx, tmp, copy_dir, reachable, limit):
     out = os.path.join(copy_dir, "copy")
     shutil.rmtree(out, ignore_errors=True)
@@ -406,6 +435,10 @@ def run_profile(profile, args, harvo, connections, tmp_root, copy_root, with_big
                 continue
             rows.append(c)
         samples, loads, rounds = run_rounds(rows, nginx, tmp, copy_dir, reachable, args)
+        for runs in samples.values():
+            if runs and runs[-1]["encoded_sample"]:
+                runs[-1]["encoded_markup"], runs[-1]["encoded_unquoted"] = markup_of(
+                    site, runs[-1]["encoded_sample"])
         big = None
         if with_big and not args.no_bigfile and (not only or "harvo" in only):
             big = big_file(harvo, nginx, site, tmp, args.bigfile_mb)
