@@ -269,7 +269,10 @@ def copiers(harvo, url, connections):
         ("one", "wget", "wget -r -l inf -np -e robots=off", wget + [url]),
         ("one", "wget2-t1", "wget2 -r -l inf -np --robots=off --max-threads=1",
          wget2 + ["--max-threads=1", url]),
-        ("one", "harvo-plain", "harvo mirror URL -q --plain", mirror + ["--plain"]),
+        # The library's default walk: every extension off and, when the command has several,
+        # one connection.
+        ("one", "harvo-plain", "harvo mirror URL -q --plain" + (
+            " --connections 1" if connections else ""), mirror + ["--plain"] + one),
     ]
     out = []
     for group, ident, shown, cmd in rows:
