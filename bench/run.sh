@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # The benchmarks in one command:
-#   bench/run.sh [--runs N] [--only harvo,wget,...] [--no-micro] [--no-bigfile] [--pages N] ...
+#   bench/run.sh [--profile classic|modern|both] [--runs N] [--only harvo,wget2,...]
+#                [--no-micro] [--no-bigfile] [--pages N] ...
 # Installs the peers (bench/setup), builds harvo and the micro benchmarks in build-bench/
 # (RelWithDebInfo, the build that "make" makes, with -DHARVO_BENCH=ON), runs the micro
-# benchmarks (medians of 3 repetitions), copies the generated site with harvo, wget, wget2 and
-# HTTrack from a private nginx on 127.0.0.1 (bench/run.py), measures the curl floor and harvo's
-# peak memory on a 1 GiB file, and writes bench/results.md. Every server and temporary folder it
-# makes is gone when it ends. Other options go to bench/run.py (see its --help).
+# benchmarks (medians of 3 repetitions), then bench/run.py: per generated site (both by
+# default), harvo, wget, wget2 and HTTrack copy it from a private nginx on 127.0.0.1 in paired
+# rounds (5 by default), defaults against defaults and one connection against one connection,
+# beside curl floors for harvo's own request lists; the target checks and the access-log facts
+# are printed under each table; harvo's peak memory on a 1 GiB file; all of it written to
+# bench/results.md. Every server and temporary folder it makes is gone when it ends. Other
+# options go to bench/run.py (see its --help).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
