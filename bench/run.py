@@ -546,7 +546,7 @@ def main():
     finally:
         shutil.rmtree(tmp_root, ignore_errors=True)
     loads.append(load())
-    versions = ["harvo (this tree)"]
+    versions = [tool_version([harvo, "--version"]) + " (this tree)"]
     for name in ("wget", "wget2", "httrack", "curl"):
         if shutil.which(name):
             versions.append(tool_version([name, "--version"]))

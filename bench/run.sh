@@ -27,7 +27,9 @@ done
 "$root/bench/setup"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARVO_BENCH=ON \
   -DHARVO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target harvo_cli harvo_micro_bench >/dev/null
+targets=(harvo_cli)
+[ "$micro" = 1 ] && targets+=(harvo_micro_bench)
+cmake --build "$build" -j 2 --target "${targets[@]}" >/dev/null
 
 micro_json=""
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/harvo-bench-run.XXXXXX")
