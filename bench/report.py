@@ -61,6 +61,8 @@ def paired_ratio(a, b, samples):
 def pathology(row, floor_ms):
     """Facts from the access log that make a row's figures say little about speed."""
     facts = []
+    if not row["cut"] and not row["files"]:
+        facts.append("saved no file (exit status %d)" % row["exit"])
     if row["cut"]:
         facts.append("stopped after %.0f s with %d requests made (%.0f ms per request)" % (
             row["wall"], row["requests"],
@@ -160,7 +162,7 @@ def profile_section(result, has_connections):
                 facts[r["id"]] = found
     if facts:
         lines.append("Results that say little about speed on this site (read from the server's "
-                     "access log):\n")
+                     "access log and the saved tree):\n")
         for r in rows:
             if r["id"] in facts:
                 lines.append("- `%s`: %s." % (r["command"], "; ".join(facts[r["id"]])))
@@ -201,6 +203,9 @@ def check(text, value, limit, shown, peer=None, facts=None):
 
 
 def target_checks(rows, samples, facts, has_connections, big):
+    # A harvo row that saved nothing measured nothing: its targets are not judged.
+    rows = {i: r for i, r in rows.items()
+            if r["floor_of"] or r["cut"] or r["files"] or not i.startswith("harvo")}
     out = []
     harvo, wget2 = rows.get("harvo"), rows.get("wget2")
     if harvo and wget2:
@@ -218,7 +223,8 @@ def target_checks(rows, samples, facts, has_connections, big):
                        % ("wget2 was stopped, its CPU time is unknown" if wget2["cut"]
                           else "no files saved"))
     else:
-        out.append("- the command's defaults against wget2's: not measured (a row is missing).")
+        out.append("- the command's defaults against wget2's: not measured (a row is missing or "
+                   "saved nothing).")
     one, wget2_one = rows.get("harvo-c1"), rows.get("wget2-t1")
     if one and wget2_one:
         ratio, n = paired_ratio("harvo-c1", "wget2-t1", samples)
@@ -230,7 +236,7 @@ def target_checks(rows, samples, facts, has_connections, big):
                          wget2_one, facts))
     else:
         out.append("- one connection against wget2 --max-threads=1: not measured (a row is "
-                   "missing).")
+                   "missing or saved nothing).")
     plain, floor = rows.get("harvo-plain"), rows.get("floor-harvo-plain")
     if plain and floor:
         ratio, n = paired_ratio("harvo-plain", "floor-harvo-plain", samples)
@@ -240,7 +246,7 @@ def target_checks(rows, samples, facts, has_connections, big):
                              ratio, n, "" if n == 1 else "s", plain["wall"], floor["wall"])))
     else:
         out.append("- the library's default walk against its curl floor: not measured (a row "
-                   "is missing).")
+                   "is missing or saved nothing).")
     eight = rows.get("harvo-c8")
     if eight:
         out.append(check("peak memory with 8 connections < %d MB" % TARGET_RSS_CONNECTIONS_MB,
@@ -248,7 +254,7 @@ def target_checks(rows, samples, facts, has_connections, big):
                          "%s MB" % fmt(eight["rss_mb"], "%.1f")))
     else:
         out.append("- peak memory with 8 connections: not measured (%s)." % (
-            "row not run" if has_connections else "this build of harvo has no --connections"))
+            "row not run or saved nothing" if has_connections else "this build of harvo has no --connections"))
     if big:
         out.append(check("the %d MiB file, peak memory < %d MB" % (
             big["size"] >> 20, TARGET_RSS_BIG_FILE_MB), big["rss_mb"],

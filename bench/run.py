@@ -236,7 +236,6 @@ def index_probes(entries):
     return probes, lookups
 
 
-
 def has_flag(harvo, flag):
     """Whether `harvo mirror --help` lists flag (options other work adds are used once there)."""
     try:
