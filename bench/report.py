@@ -12,6 +12,7 @@ import statistics
 # whose requests carry encoded "<" / ">" (a link value cut at the wrong place), is reported as
 # having a pathological result on the site.
 SLOW_REQUEST_FACTOR = 10
+SLOW_EXCESS_S = 1.0
 TARGET_RSS_CONNECTIONS_MB = 64
 TARGET_RSS_BIG_FILE_MB = 32
 
@@ -76,8 +77,11 @@ def pathology(row, floor_ms):
                 "; the page holds `%s`%s" % (
                     row["encoded_markup"], ", an attribute value without quotes"
                     if row["encoded_unquoted"] else "") if row["encoded_markup"] else ""))
+    # On a small site a fixed start-up cost alone can pass the factor: a second over the
+    # floor's pace is needed too.
     slow = (row["ms_per_request"] and floor_ms
-            and row["ms_per_request"] > SLOW_REQUEST_FACTOR * floor_ms)
+            and row["ms_per_request"] > SLOW_REQUEST_FACTOR * floor_ms
+            and row["wall"] - row["requests"] * floor_ms / 1000 > SLOW_EXCESS_S)
     if slow and not row["cut"]:
         facts.append("%.2f ms per request (wall time / requests) against %.3f ms for curl "
                      "fetching a request list over one keep-alive connection" % (
@@ -114,8 +118,22 @@ GROUPS = (("defaults", "Defaults against defaults"),
           ("one", "One connection against one connection"))
 
 
-def profile_section(result, has_connections):
-    """The markdown of one site profile: table, target checks, facts."""
+def row_facts(rows):
+    """{row id: its pathology facts} for the rows of one site that have any."""
+    floors = [r for r in rows if r["floor_of"] and r["ms_per_request"]]
+    floor_ms = min(r["ms_per_request"] for r in floors) if floors else None
+    facts = {}
+    for r in rows:
+        if not r["floor_of"]:
+            found = pathology(r, floor_ms)
+            if found:
+                facts[r["id"]] = found
+    return facts
+
+
+def profile_section(result, has_connections, others=()):
+    """The markdown of one site profile: table, target checks, facts. others: the results of
+    the other sites of the same run."""
     profile, stats, rows, samples = (result["profile"], result["stats"], result["rows"],
                                      result["samples"])
     by_id = {r["id"]: r for r in rows}
@@ -152,14 +170,20 @@ def profile_section(result, has_connections):
                              files, saved, reached, r["load"]))
     lines.append("")
 
-    floors = [r for r in rows if r["floor_of"] and r["ms_per_request"]]
-    floor_ms = min(r["ms_per_request"] for r in floors) if floors else None
-    facts = {}
-    for r in rows:
-        if not r["floor_of"]:
-            found = pathology(r, floor_ms)
-            if found:
-                facts[r["id"]] = found
+    facts = row_facts(rows)
+    for other in others:
+        # The same command on the other site, where its result is ordinary, says what its
+        # speed is when the cause above is absent.
+        other_rows = {r["id"]: r for r in other["rows"]}
+        other_facts = row_facts(other["rows"])
+        for ident in facts:
+            r = other_rows.get(ident)
+            if r and ident not in other_facts and r["ms_per_request"]:
+                facts[ident].append("on the %s site the same command took %.3f ms per request "
+                                    "(%d requests, %d answered 404, %d with an encoded \"<\" or "
+                                    "\">\")" % (other["profile"], r["ms_per_request"],
+                                                r["requests"], r["not_found"],
+                                                r["encoded_angles"]))
     if facts:
         lines.append("Results that say little about speed on this site (read from the server's "
                      "access log and the saved tree):\n")

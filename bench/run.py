@@ -555,7 +555,8 @@ def main():
         if args.copy_dir.startswith("/dev/shm") else "")
     lines = report.header(args, started, loads, machine(), versions, copy_note)
     for result in results:
-        section = report.profile_section(result, connections)
+        section = report.profile_section(result, connections,
+                                         [r for r in results if r is not result])
         print("\n" + "\n".join(section), flush=True)
         lines.extend(section)
     big = next((r["big"] for r in results if r["big"]), None)
