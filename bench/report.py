@@ -8,9 +8,10 @@ and facts read from the server's access log. Nothing is a hand-written conclusio
 import json
 import statistics
 
-# A copier whose time per request is this many times the one-connection curl floor's, or
-# whose requests carry encoded "<" / ">" (a link value cut at the wrong place), is reported as
-# having a pathological result on the site.
+# A copier whose time per request is this many times the one-connection curl floor's (and
+# whose run took this many seconds more than the floor's pace), or whose requests carry encoded
+# "<" / ">" (a link value cut at the wrong place), is reported as having a pathological result
+# on the site.
 SLOW_REQUEST_FACTOR = 10
 SLOW_EXCESS_S = 1.0
 TARGET_RSS_CONNECTIONS_MB = 64
@@ -46,8 +47,9 @@ def summarize(copier, samples, load_before):
         "bytes": last.get("bytes"), "missing": last.get("missing"),
         "missing_sample": last.get("missing_sample", []), "exit": last["exit"],
         "cut": last["cut"], "load": load_before,
-        "ms_per_request": 1000 * last["wall"] / last["requests"] if last["requests"] else None,
-        "cpu_ms_per_file": 1000 * cpu / last["files"] if cpu and last.get("files") else None,
+        "ms_per_request": 1000 * wall / last["requests"] if last["requests"] else None,
+        "cpu_ms_per_file": (1000 * cpu / last["files"]
+                            if cpu is not None and last.get("files") else None),
     }
 
 
