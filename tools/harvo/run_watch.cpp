@@ -5,7 +5,11 @@
 
 namespace {
 
+// The display and the counts are refreshed this often; whether the run has ended is asked
+// every kEndCheck, a cheap query that takes no job's lock, so that a short copy is not held
+// up to a whole interval after its end.
 constexpr std::chrono::milliseconds kPollInterval{100};
+constexpr std::chrono::milliseconds kEndCheck{5};
 
 // True when the job in slot has begun: a count has moved or its fetcher names a file. The
 // counts are read first, without a lock; the names only when they are needed, since a name
@@ -78,7 +82,10 @@ int WatchRun(KtWdlManager** handle, std::vector<WatchedJob>* jobs, bool multi,
     }
     status.stopping = stopNoted;
     display->Show(status);
-    watcher->WaitForEvent(kPollInterval);
+    for (auto waited = std::chrono::milliseconds(0); waited < kPollInterval; waited += kEndCheck) {
+      if (watcher->WaitForEvent(kEndCheck)) break;
+      if (HvrIsDL(handle, multi ? -1 : jobs->front().slot) == 0) break;
+    }
   }
   watcher->Disarm();
   int signal = watcher->signal();

@@ -52,10 +52,10 @@ void StopWatcher::EndNow(int signal) {
   std::_Exit(128 + signal);
 }
 
-void StopWatcher::WaitForEvent(std::chrono::milliseconds timeout) {
+bool StopWatcher::WaitForEvent(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   uint64_t seen = events_;
-  changed_.wait_for(lock, timeout, [&] { return events_ != seen; });
+  return changed_.wait_for(lock, timeout, [&] { return events_ != seen; });
 }
 
 int StopWatcher::signal() const {

@@ -45,8 +45,8 @@ class StopWatcher {
   // that came after Disarm without having stopped anything ends the process at once.
   void EndOnSignal();
 
-  // Waits up to timeout, returning early when a signal arrives or a stop call returns.
-  void WaitForEvent(std::chrono::milliseconds timeout);
+  // Waits up to timeout, returning early (true) when a signal arrives or a stop call returns.
+  bool WaitForEvent(std::chrono::milliseconds timeout);
 
   // 0, or the first SIGINT / SIGTERM received.
   int signal() const;
