@@ -1,28 +1,31 @@
 // The HTTP layer over WinInet. The session, connection and request objects hold WinInet
 // handles in shared holders, child after parent, so that a request outliving its connection
-// (or a connection outliving its session object) stays safe to use and to delete. Calls are
-// synchronous; a session's watchdog closes the request handle of a call that its cancel test
-// wants ended.
+// (or a connection outliving its session object) stays safe to use and to delete. The session
+// runs in WinInet's asynchronous mode: a request waits for each call in short slices and, when
+// its cancel test or the stall time says so, closes the handle instead of waiting on (a closed
+// handle does not end a call blocked in a synchronous receive everywhere).
 #include "platform/http.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/http_url.h"
-#include "platform/wininet_watch_win.h"
+#include "platform/wininet_async_win.h"
 
 namespace {
 
 constexpr int kMaxRedirects = 10;
 // What a request holds of a body at most while ReadString looks for a line end.
 constexpr DWORD kLineChunk = 4096;
+// The most a single read asks WinInet for.
+constexpr DWORD kReadBlock = 64 * 1024;
 
 struct NativeSession {
   HINTERNET handle = nullptr;
-  hvwininet::Watchdog watchdog;  // destroyed (its thread joined) before the handle is closed
   ~NativeSession() {
     if (handle != nullptr) ::InternetCloseHandle(handle);
   }
@@ -100,10 +103,15 @@ CInternetSession::CInternetSession(const char* agent, const char* proxy) {
   settings_.proxy = proxy != nullptr ? proxy : "";
   auto session = std::make_shared<NativeSession>();
   const bool direct = settings_.proxy.empty();
-  session->handle = ::InternetOpenA(
-      settings_.agent.c_str(), direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
-      direct ? nullptr : settings_.proxy.c_str(), nullptr, INTERNET_FLAG_NO_CACHE_WRITE);
+  session->handle = ::InternetOpenA(settings_.agent.c_str(),
+                                    direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+                                    direct ? nullptr : settings_.proxy.c_str(), nullptr,
+                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_ASYNC);
   if (session->handle == nullptr) Throw(::GetLastError(), "cannot open an internet session");
+  if (::InternetSetStatusCallback(session->handle, &hvwininet::StatusCallback) ==
+      INTERNET_INVALID_STATUS_CALLBACK) {
+    Throw(::GetLastError(), "cannot install the status callback");
+  }
   native_ = std::move(session);
 }
 
@@ -179,8 +187,8 @@ CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_
   if (!session) throw CInternetException(CInternetException::kOther, "session closed");
   auto native = std::make_shared<NativeConnection>();
   native->session = session;
-  native->handle =
-      ::InternetConnectA(session->handle, server, port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+  native->handle = ::InternetConnectA(session->handle, server, port, "", "", INTERNET_SERVICE_HTTP,
+                                      0, hvwininet::kConnectionContext);
   if (native->handle == nullptr) Throw(::GetLastError(), "cannot connect");
   auto* connection = new CHttpConnection(settings_, server, port);
   connection->impl_->native = std::move(native);
@@ -225,7 +233,7 @@ struct CHttpFile::Impl {
   bool certificateChecks = true;
 
   HINTERNET request = nullptr;
-  bool handleClosedByWatchdog = false;
+  std::shared_ptr<hvwininet::RequestState> state;  // the context of request
   bool cancelled = false;
   bool sent = false;
   std::string pending;  // body bytes read ahead by ReadString
@@ -233,26 +241,44 @@ struct CHttpFile::Impl {
 
   ~Impl() { CloseRequest(); }
 
+  // Closes the request handle without waiting: the handle's closing callback lets go of the
+  // context (and of a pending read's buffer) whenever WinInet is done with them.
   void CloseRequest() {
-    if (request != nullptr && !handleClosedByWatchdog) ::InternetCloseHandle(request);
+    if (request != nullptr) {
+      state->Abandon();
+      ::InternetCloseHandle(request);
+    }
     request = nullptr;
-    handleClosedByWatchdog = false;
+    state.reset();
   }
 
-  // Runs one blocking WinInet call on the request under the session's watchdog.
+  // Runs one WinInet call on the request and waits for it. A call abandoned on a stop or a stall
+  // closes the request: cancelled, or a time-out thrown.
   template <typename Call>
-  BOOL Blocking(Call call) {
-    if (!settings.cancel) return call();
-    hvwininet::Watchdog& watchdog = connection->session->watchdog;
-    hvwininet::Watchdog::Token token = watchdog.Begin(request, &settings.cancel);
-    BOOL ok = call();
-    DWORD error = ::GetLastError();
-    if (watchdog.End(token)) {
-      handleClosedByWatchdog = true;
-      cancelled = true;
+  BOOL Run(Call call, std::chrono::milliseconds stall) {
+    using End = hvwininet::RequestState::End;
+    hvwininet::RequestState::Outcome outcome = state->Run(call, settings.cancel, stall);
+    if (outcome.end == End::kDone) {
+      ::SetLastError(outcome.error);
+      return outcome.ok;
     }
-    ::SetLastError(error);
-    return ok;
+    CloseRequest();
+    cancelled = true;
+    if (outcome.end == End::kCancelled) return FALSE;
+    throw CInternetException(CInternetException::kTimeout,
+                             "no answer from the server within the stall time");
+  }
+
+  // The longest wait on one call: WinInet's own time-outs end it first; this one holds should
+  // they not.
+  std::chrono::milliseconds StallLimit(bool connecting) const {
+    using std::chrono::milliseconds;
+    milliseconds limit = std::chrono::seconds(settings.stallTimeoutSeconds + 5);
+    if (connecting) {
+      const int64_t connect = settings.connectTimeoutMs > 0 ? settings.connectTimeoutMs : 60000;
+      limit += milliseconds(connect * (settings.connectRetries + 1));
+    }
+    return limit;
   }
 
   void Open(const std::string& target) {
@@ -260,9 +286,15 @@ struct CHttpFile::Impl {
     DWORD openFlags = flags | INTERNET_FLAG_NO_UI;
     if (sameServerOnly) openFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     const std::string encoded = hvhttp::EncodeObject(target);
+    state = hvwininet::RequestState::Make();
     request = ::HttpOpenRequestA(connection->handle, verb.c_str(), encoded.c_str(), version.c_str(),
-                                 nullptr, nullptr, openFlags, 0);
-    if (request == nullptr) Throw(::GetLastError(), "cannot open a request");
+                                 nullptr, nullptr, openFlags, state->Attach());
+    if (request == nullptr) {
+      DWORD error = ::GetLastError();
+      state->NotAttached();
+      state.reset();
+      Throw(error, "cannot open a request");
+    }
     DWORD stall = static_cast<DWORD>(settings.stallTimeoutSeconds) * 1000;
     ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
     ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
@@ -294,7 +326,8 @@ struct CHttpFile::Impl {
     for (int redirects = 0;; ++redirects) {
       Open(target);
       if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
-      if (!Blocking([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); })) {
+      if (!Run([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); },
+               StallLimit(true))) {
         DWORD error = ::GetLastError();
         if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
         Throw(error, "request failed");
@@ -392,13 +425,21 @@ struct CHttpFile::Impl {
       return static_cast<int>(n);
     }
     if (request == nullptr || cancelled) return 0;
-    DWORD got = 0;
-    if (!Blocking([&] { return ::InternetReadFile(request, out, size, &got); })) {
+    // Into the request state's buffer, which outlives a read abandoned while pending.
+    std::vector<char>& buffer = state->ReadBuffer();
+    const DWORD want = std::min(size, kReadBlock);
+    if (buffer.size() < want) buffer.resize(want);
+    DWORD* got = state->ReadCount();
+    *got = 0;
+    if (!Run([&] { return ::InternetReadFile(request, buffer.data(), want, got); },
+             StallLimit(false))) {
       DWORD error = ::GetLastError();
       if (cancelled) return 0;
       Throw(error, "receiving failed");
     }
-    return static_cast<int>(got);
+    const DWORD n = std::min(*got, want);
+    std::copy_n(buffer.data(), n, out);
+    return static_cast<int>(n);
   }
 
   void RequireSent() const {
