@@ -232,10 +232,18 @@ struct CHttpFile::Impl {
   bool sameServerOnly = false;
   bool certificateChecks = true;
 
+  // Each request on a connection handle of its own: a redirect to another server may leave the
+  // handle it was made on pointed at that server (Wine's WinInet does so), and the connection's
+  // later requests must still reach the connection's own server.
+  HINTERNET connect = nullptr;
   HINTERNET request = nullptr;
   std::shared_ptr<hvwininet::RequestState> state;  // the context of request
   bool cancelled = false;
   bool sent = false;
+  // The body's announced length (-1: none, or not a length the body must reach) and the bytes
+  // read of it: a body that ends short is a broken transfer, not a whole file.
+  int64_t announced = -1;
+  int64_t received = 0;
   std::string pending;  // body bytes read ahead by ReadString
   size_t highWater = 0;
 
@@ -248,6 +256,8 @@ struct CHttpFile::Impl {
       state->Abandon();
       ::InternetCloseHandle(request);
     }
+    if (connect != nullptr) ::InternetCloseHandle(connect);
+    connect = nullptr;
     request = nullptr;
     state.reset();
   }
@@ -286,9 +296,12 @@ struct CHttpFile::Impl {
     DWORD openFlags = flags | INTERNET_FLAG_NO_UI;
     if (sameServerOnly) openFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     const std::string encoded = hvhttp::EncodeObject(target);
+    connect = ::InternetConnectA(connection->session->handle, serverName.c_str(), port, "", "",
+                                 INTERNET_SERVICE_HTTP, 0, hvwininet::kConnectionContext);
+    if (connect == nullptr) Throw(::GetLastError(), "cannot connect");
     state = hvwininet::RequestState::Make();
-    request = ::HttpOpenRequestA(connection->handle, verb.c_str(), encoded.c_str(), version.c_str(),
-                                 nullptr, nullptr, openFlags, state->Attach());
+    request = ::HttpOpenRequestA(connect, verb.c_str(), encoded.c_str(), version.c_str(), nullptr,
+                                 nullptr, openFlags, state->Attach());
     if (request == nullptr) {
       DWORD error = ::GetLastError();
       state->NotAttached();
@@ -340,6 +353,25 @@ struct CHttpFile::Impl {
       target = std::move(next);
     }
     sent = true;
+    announced = AnnouncedLength();
+  }
+
+  // The Content-Length a body must reach: none for HEAD, for answers without a body and for
+  // chunked bodies.
+  int64_t AnnouncedLength() const {
+    const DWORD status = Status();
+    std::string text, coding;
+    if (EqualsIgnoringCase(verb, "HEAD") || status < 200 || status == 204 || status == 304 ||
+        Header("Transfer-Encoding", &coding) || !Header("Content-Length", &text) || text.empty() ||
+        text.size() > 18) {
+      return -1;
+    }
+    int64_t number = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return -1;
+      number = number * 10 + (c - '0');
+    }
+    return number;
   }
 
   // After a redirect answer: true with the object name of its target when that lies on the
@@ -439,6 +471,13 @@ struct CHttpFile::Impl {
     }
     const DWORD n = std::min(*got, want);
     std::copy_n(buffer.data(), n, out);
+    received += n;
+    if (n == 0 && announced >= 0 && received < announced) {
+      throw CInternetException(CInternetException::kProtocol,
+                               "receiving failed: the connection ended " +
+                                   std::to_string(announced - received) +
+                                   " bytes before the announced end of the body");
+    }
     return static_cast<int>(n);
   }
 
