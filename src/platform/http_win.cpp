@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -244,6 +245,9 @@ struct CHttpFile::Impl {
   // read of it: a body that ends short is a broken transfer, not a whole file.
   int64_t announced = -1;
   int64_t received = 0;
+  bool lastPended = false;  // the last call run completed through the callback
+  // A failure that came after a read had already collected bytes: raised by the next read.
+  std::exception_ptr deferred;
   std::string pending;  // body bytes read ahead by ReadString
   size_t highWater = 0;
 
@@ -268,6 +272,7 @@ struct CHttpFile::Impl {
   BOOL Run(Call call, std::chrono::milliseconds stall) {
     using End = hvwininet::RequestState::End;
     hvwininet::RequestState::Outcome outcome = state->Run(call, settings.cancel, stall);
+    lastPended = outcome.pended;
     if (outcome.end == End::kDone) {
       ::SetLastError(outcome.error);
       return outcome.ok;
@@ -339,10 +344,18 @@ struct CHttpFile::Impl {
     for (int redirects = 0;; ++redirects) {
       Open(target);
       if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+      const auto start = std::chrono::steady_clock::now();
       if (!Run([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); },
                StallLimit(true))) {
         DWORD error = ::GetLastError();
         if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+        // Wine's WinInet ends a wait for the answer that outlasted the receive time-out as an
+        // aborted connection: after the stall time that is the stall time-out.
+        if ((error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAETIMEDOUT) &&
+            std::chrono::steady_clock::now() - start >=
+                std::chrono::seconds(settings.stallTimeoutSeconds)) {
+          error = ERROR_INTERNET_TIMEOUT;
+        }
         Throw(error, "request failed");
       }
       std::string next;
@@ -457,9 +470,23 @@ struct CHttpFile::Impl {
       return static_cast<int>(n);
     }
     if (request == nullptr || cancelled) return 0;
+    // First wait until some bytes are there (or the body ended): a read then takes only those,
+    // and what arrived before a stall is handed out instead of waiting for a full buffer. An
+    // answer that came through the callback is asked for again, which then finishes at once.
+    DWORD* available = state->AvailableCount();
+    for (;;) {
+      *available = 0;
+      if (!Run([&] { return ::InternetQueryDataAvailable(request, available, 0, 0); },
+               StallLimit(false))) {
+        DWORD error = ::GetLastError();
+        if (cancelled) return 0;
+        ThrowReceiveError(error);
+      }
+      if (!lastPended) break;
+    }
     // Into the request state's buffer, which outlives a read abandoned while pending.
     std::vector<char>& buffer = state->ReadBuffer();
-    const DWORD want = std::min(size, kReadBlock);
+    const DWORD want = std::min({size, kReadBlock, std::max<DWORD>(*available, 1)});
     if (buffer.size() < want) buffer.resize(want);
     DWORD* got = state->ReadCount();
     *got = 0;
@@ -467,7 +494,7 @@ struct CHttpFile::Impl {
              StallLimit(false))) {
       DWORD error = ::GetLastError();
       if (cancelled) return 0;
-      Throw(error, "receiving failed");
+      ThrowReceiveError(error);
     }
     const DWORD n = std::min(*got, want);
     std::copy_n(buffer.data(), n, out);
@@ -479,6 +506,13 @@ struct CHttpFile::Impl {
                                    " bytes before the announced end of the body");
     }
     return static_cast<int>(n);
+  }
+
+  // A receive that the system's socket timed out is the stall time-out (Wine's WinInet passes
+  // the socket's own error on).
+  [[noreturn]] static void ThrowReceiveError(DWORD error) {
+    if (error == WSAETIMEDOUT || error == ERROR_TIMEOUT) error = ERROR_INTERNET_TIMEOUT;
+    Throw(error, "receiving failed");
   }
 
   void RequireSent() const {
@@ -569,10 +603,19 @@ bool CHttpFile::QueryHeader(const char* name, std::string* value) const {
 
 int CHttpFile::Read(void* buffer, unsigned size) {
   impl_->RequireSent();
+  if (impl_->deferred) std::rethrow_exception(std::exchange(impl_->deferred, nullptr));
   char* out = static_cast<char*>(buffer);
   unsigned total = 0;
   while (total < size) {
-    int n = impl_->ReadSome(out + total, size - total);
+    int n = 0;
+    try {
+      n = impl_->ReadSome(out + total, size - total);
+    } catch (const CInternetException&) {
+      // The bytes already taken are handed out; the failure comes with the next read.
+      if (total == 0) throw;
+      impl_->deferred = std::current_exception();
+      break;
+    }
     if (n <= 0) break;
     total += static_cast<unsigned>(n);
   }
@@ -581,12 +624,21 @@ int CHttpFile::Read(void* buffer, unsigned size) {
 
 bool CHttpFile::ReadString(std::string* line) {
   impl_->RequireSent();
+  if (impl_->deferred) std::rethrow_exception(std::exchange(impl_->deferred, nullptr));
   line->clear();
   bool any = false;
   for (;;) {
     if (impl_->pending.empty()) {
       char chunk[kLineChunk];
-      int n = impl_->ReadSome(chunk, sizeof chunk);
+      int n = 0;
+      try {
+        n = impl_->ReadSome(chunk, sizeof chunk);
+      } catch (const CInternetException&) {
+        // The line read so far is handed out; the failure comes with the next read.
+        if (!any) throw;
+        impl_->deferred = std::current_exception();
+        break;
+      }
       if (n <= 0) break;
       impl_->pending.assign(chunk, static_cast<size_t>(n));
       impl_->highWater = std::max(impl_->highWater, impl_->pending.size());

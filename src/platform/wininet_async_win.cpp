@@ -86,17 +86,17 @@ RequestState::Outcome RequestState::Wait(const CancelTest& cancel,
   for (;;) {
     if (::WaitForSingleObject(completed_, static_cast<DWORD>(kSlice.count())) == WAIT_OBJECT_0) {
       std::lock_guard<std::mutex> lock(mutex_);
-      return Outcome{End::kDone, result_, resultError_};
+      return Outcome{End::kDone, result_, resultError_, true};
     }
     const Clock::time_point now = Clock::now();
     if (cancel && cancel()) {
       if (!cancelling) cancelSeen = now;
       cancelling = true;
-      if (now - cancelSeen >= kGrace) return Outcome{End::kCancelled, FALSE, ERROR_SUCCESS};
+      if (now - cancelSeen >= kGrace) return Outcome{End::kCancelled, FALSE, ERROR_SUCCESS, true};
     } else {
       cancelling = false;
     }
-    if (now - start >= stall) return Outcome{End::kStalled, FALSE, ERROR_SUCCESS};
+    if (now - start >= stall) return Outcome{End::kStalled, FALSE, ERROR_SUCCESS, true};
   }
 }
 

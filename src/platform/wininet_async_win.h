@@ -37,6 +37,7 @@ class RequestState : public std::enable_shared_from_this<RequestState> {
     End end = End::kDone;
     BOOL ok = FALSE;
     DWORD error = ERROR_SUCCESS;  // when !ok
+    bool pended = false;          // the call completed later, through the callback
   };
 
   static std::shared_ptr<RequestState> Make();
@@ -68,10 +69,11 @@ class RequestState : public std::enable_shared_from_this<RequestState> {
   // Before the handle is closed: no completion is wanted any more.
   void Abandon();
 
-  // The buffer and count that a read writes into; they stay valid while WinInet may still use
-  // them, even after the caller gave up on the read.
+  // The buffer and counts that a read and a query of the bytes available write into; they stay
+  // valid while WinInet may still use them, even after the caller gave up on the call.
   std::vector<char>& ReadBuffer() { return buffer_; }
   DWORD* ReadCount() { return &count_; }
+  DWORD* AvailableCount() { return &available_; }
 
   // Time the cancel test must have held before a pending call is abandoned: long enough for a
   // responsive server to answer, short enough to free a stalled caller quickly.
@@ -96,6 +98,7 @@ class RequestState : public std::enable_shared_from_this<RequestState> {
   std::shared_ptr<RequestState> handleReference_;  // the handle's reference, until it closes
   std::vector<char> buffer_;
   DWORD count_ = 0;
+  DWORD available_ = 0;
 };
 
 }  // namespace hvwininet
