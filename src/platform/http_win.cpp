@@ -298,10 +298,13 @@ struct CHttpFile::Impl {
 
   void Open(const std::string& target) {
     CloseRequest();
-    DWORD openFlags = flags | INTERNET_FLAG_NO_UI;
-    if (sameServerOnly) openFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    // Redirects are followed by hand (Send): WinInet's own following changes the connection
+    // handle's server under Wine and never completes some refused ones in asynchronous mode.
+    DWORD openFlags = (flags & ~static_cast<DWORD>(INTERNET_FLAG_SECURE)) | INTERNET_FLAG_NO_UI |
+                      INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (hostSecure) openFlags |= INTERNET_FLAG_SECURE;
     const std::string encoded = hvhttp::EncodeObject(target);
-    connect = ::InternetConnectA(connection->session->handle, serverName.c_str(), port, "", "",
+    connect = ::InternetConnectA(connection->session->handle, host.c_str(), hostPort, "", "",
                                  INTERNET_SERVICE_HTTP, 0, hvwininet::kConnectionContext);
     if (connect == nullptr) Throw(::GetLastError(), "cannot connect");
     state = hvwininet::RequestState::Make();
@@ -334,13 +337,14 @@ struct CHttpFile::Impl {
     }
   }
 
-  bool Secure() const { return (flags & INTERNET_FLAG_SECURE) != 0; }
-
   void Send() {
     if (connection == nullptr || connection->handle == nullptr) {
       throw CInternetException(CInternetException::kOther, "connection closed");
     }
     std::string target = object;
+    host = serverName;
+    hostPort = port;
+    hostSecure = (flags & INTERNET_FLAG_SECURE) != 0;
     for (int redirects = 0;; ++redirects) {
       Open(target);
       if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
@@ -358,12 +362,23 @@ struct CHttpFile::Impl {
         }
         Throw(error, "request failed");
       }
-      std::string next;
-      if (!sameServerOnly || !SameServerRedirect(&next)) break;
+      Redirect next;
+      if (!RedirectTarget(&next)) break;
+      const bool sameServer =
+          next.secure == hostSecure && next.port == hostPort && EqualsIgnoringCase(next.host, host);
+      if (sameServerOnly && !sameServer) break;  // handed back as it is
+      if (!next.web) {
+        throw CInternetException(CInternetException::kRedirect,
+                                 "redirect to a URL that is neither http nor https refused");
+      }
       if (redirects >= kMaxRedirects) {
         throw CInternetException(CInternetException::kRedirect, "too many redirects");
       }
-      target = std::move(next);
+      host = std::move(next.host);
+      hostPort = next.port;
+      hostSecure = next.secure;
+      object = next.object;
+      target = std::move(next.object);
     }
     sent = true;
     announced = AnnouncedLength();
@@ -387,15 +402,25 @@ struct CHttpFile::Impl {
     return number;
   }
 
-  // After a redirect answer: true with the object name of its target when that lies on the
-  // connection's server (http, the same host name and port).
-  bool SameServerRedirect(std::string* target) {
-    DWORD status = Status();
-    if (status < 300 || status > 399) return false;
+  struct Redirect {
+    bool web = false;  // http or https
+    bool secure = false;
+    std::string host;
+    uint16_t port = 0;
+    std::string object;
+  };
+
+  // After an answer that redirects (301, 302, 303, 307, 308 with a Location): true with its
+  // target, resolved against the URL that was asked for.
+  bool RedirectTarget(Redirect* out) const {
+    const DWORD status = Status();
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
+      return false;
+    }
     std::string location;
     if (!Header("Location", &location) || location.empty()) return false;
     const std::string base =
-        std::string(Secure() ? "https://" : "http://") + ServerForUrl() + "/" +
+        std::string(hostSecure ? "https://" : "http://") + ServerForUrl() + "/" +
         hvhttp::EncodeObject(object.starts_with("/") ? object.substr(1) : object);
     std::vector<char> combined(8192);
     DWORD length = static_cast<DWORD>(combined.size());
@@ -403,33 +428,38 @@ struct CHttpFile::Impl {
                                ICU_NO_ENCODE)) {
       return false;
     }
-    std::vector<char> host(INTERNET_MAX_HOST_NAME_LENGTH + 1);
+    std::vector<char> hostName(INTERNET_MAX_HOST_NAME_LENGTH + 1);
     std::vector<char> path(8192), extra(8192);
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host.data();
-    parts.dwHostNameLength = static_cast<DWORD>(host.size());
+    parts.lpszHostName = hostName.data();
+    parts.dwHostNameLength = static_cast<DWORD>(hostName.size());
     parts.lpszUrlPath = path.data();
     parts.dwUrlPathLength = static_cast<DWORD>(path.size());
     parts.lpszExtraInfo = extra.data();
     parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-    if (!::InternetCrackUrlA(combined.data(), length, 0, &parts)) return false;
-    std::string server(host.data(), parts.dwHostNameLength);
-    if (server.size() >= 2 && server.front() == '[') server = server.substr(1, server.size() - 2);
-    const INTERNET_SCHEME scheme = Secure() ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
-    if (parts.nScheme != scheme || !EqualsIgnoringCase(server, serverName) || parts.nPort != port) {
-      return false;
+    if (!::InternetCrackUrlA(combined.data(), length, 0, &parts)) {
+      // A target that cannot be read as a URL is one of no scheme that is followed.
+      *out = Redirect{};
+      return true;
     }
-    *target = std::string(path.data(), parts.dwUrlPathLength) +
-              std::string(extra.data(), parts.dwExtraInfoLength);
-    object = *target;
+    out->web = parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
+    out->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    out->host.assign(hostName.data(), parts.dwHostNameLength);
+    if (out->host.size() >= 2 && out->host.front() == '[') {
+      out->host = out->host.substr(1, out->host.size() - 2);
+    }
+    out->port = parts.nPort;
+    out->object = std::string(path.data(), parts.dwUrlPathLength) +
+                  std::string(extra.data(), parts.dwExtraInfoLength);
+    if (out->web && (out->host.empty() || out->object.empty())) out->web = false;
     return true;
   }
 
+  // The server now asked, as a URL names it.
   std::string ServerForUrl() const {
-    std::string host =
-        serverName.find(':') != std::string::npos ? "[" + serverName + "]" : serverName;
-    return host + ":" + std::to_string(port);
+    std::string name = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return name + ":" + std::to_string(hostPort);
   }
 
   DWORD Status() const {
@@ -519,8 +549,11 @@ struct CHttpFile::Impl {
     if (!sent) throw CInternetException(CInternetException::kOther, "request not sent");
   }
 
-  std::string serverName;
+  std::string serverName;  // the connection's server
   uint16_t port = 0;
+  std::string host;  // the server of the request now sent: the connection's, or a redirect's
+  uint16_t hostPort = 0;
+  bool hostSecure = false;
 };
 
 CHttpFile* CHttpConnection::OpenRequest(const char* verb, const char* object, const char* version,
