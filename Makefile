@@ -40,6 +40,7 @@ windows: setup-windows
 windows-test: windows
 	ctest --test-dir build-win32 --output-on-failure
 	scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix
+	scripts/wine-run --start $(CURDIR)/build-win64/wine-prefix
 	ctest --test-dir build-win64 --output-on-failure -j $(JOBS) --timeout 600; \
 	  status=$$?; scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix; exit $$status
 

@@ -1,28 +1,32 @@
 // The HTTP layer over WinInet. The session, connection and request objects hold WinInet
 // handles in shared holders, child after parent, so that a request outliving its connection
-// (or a connection outliving its session object) stays safe to use and to delete. Calls are
-// synchronous; a session's watchdog closes the request handle of a call that its cancel test
-// wants ended.
+// (or a connection outliving its session object) stays safe to use and to delete. The session
+// runs in WinInet's asynchronous mode: a request waits for each call in short slices and, when
+// its cancel test or the stall time says so, closes the handle instead of waiting on (a closed
+// handle does not end a call blocked in a synchronous receive everywhere).
 #include "platform/http.h"
 
 #include <algorithm>
+#include <chrono>
+#include <exception>
 #include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/http_url.h"
-#include "platform/wininet_watch_win.h"
+#include "platform/wininet_async_win.h"
 
 namespace {
 
 constexpr int kMaxRedirects = 10;
 // What a request holds of a body at most while ReadString looks for a line end.
 constexpr DWORD kLineChunk = 4096;
+// The most a single read asks WinInet for.
+constexpr DWORD kReadBlock = 64 * 1024;
 
 struct NativeSession {
   HINTERNET handle = nullptr;
-  hvwininet::Watchdog watchdog;  // destroyed (its thread joined) before the handle is closed
   ~NativeSession() {
     if (handle != nullptr) ::InternetCloseHandle(handle);
   }
@@ -100,10 +104,15 @@ CInternetSession::CInternetSession(const char* agent, const char* proxy) {
   settings_.proxy = proxy != nullptr ? proxy : "";
   auto session = std::make_shared<NativeSession>();
   const bool direct = settings_.proxy.empty();
-  session->handle = ::InternetOpenA(
-      settings_.agent.c_str(), direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
-      direct ? nullptr : settings_.proxy.c_str(), nullptr, INTERNET_FLAG_NO_CACHE_WRITE);
+  session->handle = ::InternetOpenA(settings_.agent.c_str(),
+                                    direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY,
+                                    direct ? nullptr : settings_.proxy.c_str(), nullptr,
+                                    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_ASYNC);
   if (session->handle == nullptr) Throw(::GetLastError(), "cannot open an internet session");
+  if (::InternetSetStatusCallback(session->handle, &hvwininet::StatusCallback) ==
+      INTERNET_INVALID_STATUS_CALLBACK) {
+    Throw(::GetLastError(), "cannot install the status callback");
+  }
   native_ = std::move(session);
 }
 
@@ -179,8 +188,8 @@ CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_
   if (!session) throw CInternetException(CInternetException::kOther, "session closed");
   auto native = std::make_shared<NativeConnection>();
   native->session = session;
-  native->handle =
-      ::InternetConnectA(session->handle, server, port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+  native->handle = ::InternetConnectA(session->handle, server, port, "", "", INTERNET_SERVICE_HTTP,
+                                      0, hvwininet::kConnectionContext);
   if (native->handle == nullptr) Throw(::GetLastError(), "cannot connect");
   auto* connection = new CHttpConnection(settings_, server, port);
   connection->impl_->native = std::move(native);
@@ -224,45 +233,89 @@ struct CHttpFile::Impl {
   bool sameServerOnly = false;
   bool certificateChecks = true;
 
+  // Each request on a connection handle of its own: a redirect to another server may leave the
+  // handle it was made on pointed at that server (Wine's WinInet does so), and the connection's
+  // later requests must still reach the connection's own server.
+  HINTERNET connect = nullptr;
   HINTERNET request = nullptr;
-  bool handleClosedByWatchdog = false;
+  std::shared_ptr<hvwininet::RequestState> state;  // the context of request
   bool cancelled = false;
   bool sent = false;
+  // The body's announced length (-1: none, or not a length the body must reach) and the bytes
+  // read of it: a body that ends short is a broken transfer, not a whole file.
+  int64_t announced = -1;
+  int64_t received = 0;
+  bool lastPended = false;  // the last call run completed through the callback
+  // A failure that came after a read had already collected bytes: raised by the next read.
+  std::exception_ptr deferred;
   std::string pending;  // body bytes read ahead by ReadString
   size_t highWater = 0;
 
   ~Impl() { CloseRequest(); }
 
+  // Closes the request handle without waiting: the handle's closing callback lets go of the
+  // context (and of a pending read's buffer) whenever WinInet is done with them.
   void CloseRequest() {
-    if (request != nullptr && !handleClosedByWatchdog) ::InternetCloseHandle(request);
+    if (request != nullptr) {
+      state->Abandon();
+      ::InternetCloseHandle(request);
+    }
+    if (connect != nullptr) ::InternetCloseHandle(connect);
+    connect = nullptr;
     request = nullptr;
-    handleClosedByWatchdog = false;
+    state.reset();
   }
 
-  // Runs one blocking WinInet call on the request under the session's watchdog.
+  // Runs one WinInet call on the request and waits for it. A call abandoned on a stop or a stall
+  // closes the request: cancelled, or a time-out thrown.
   template <typename Call>
-  BOOL Blocking(Call call) {
-    if (!settings.cancel) return call();
-    hvwininet::Watchdog& watchdog = connection->session->watchdog;
-    hvwininet::Watchdog::Token token = watchdog.Begin(request, &settings.cancel);
-    BOOL ok = call();
-    DWORD error = ::GetLastError();
-    if (watchdog.End(token)) {
-      handleClosedByWatchdog = true;
-      cancelled = true;
+  BOOL Run(Call call, std::chrono::milliseconds stall) {
+    using End = hvwininet::RequestState::End;
+    hvwininet::RequestState::Outcome outcome = state->Run(call, settings.cancel, stall);
+    lastPended = outcome.pended;
+    if (outcome.end == End::kDone) {
+      ::SetLastError(outcome.error);
+      return outcome.ok;
     }
-    ::SetLastError(error);
-    return ok;
+    CloseRequest();
+    cancelled = true;
+    if (outcome.end == End::kCancelled) return FALSE;
+    throw CInternetException(CInternetException::kTimeout,
+                             "no answer from the server within the stall time");
+  }
+
+  // The longest wait on one call: WinInet's own time-outs end it first; this one holds should
+  // they not.
+  std::chrono::milliseconds StallLimit(bool connecting) const {
+    using std::chrono::milliseconds;
+    milliseconds limit = std::chrono::seconds(settings.stallTimeoutSeconds + 5);
+    if (connecting) {
+      const int64_t connect = settings.connectTimeoutMs > 0 ? settings.connectTimeoutMs : 60000;
+      limit += milliseconds(connect * (settings.connectRetries + 1));
+    }
+    return limit;
   }
 
   void Open(const std::string& target) {
     CloseRequest();
-    DWORD openFlags = flags | INTERNET_FLAG_NO_UI;
-    if (sameServerOnly) openFlags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    // Redirects are followed by hand (Send): WinInet's own following changes the connection
+    // handle's server under Wine and never completes some refused ones in asynchronous mode.
+    DWORD openFlags = (flags & ~static_cast<DWORD>(INTERNET_FLAG_SECURE)) | INTERNET_FLAG_NO_UI |
+                      INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (hostSecure) openFlags |= INTERNET_FLAG_SECURE;
     const std::string encoded = hvhttp::EncodeObject(target);
-    request = ::HttpOpenRequestA(connection->handle, verb.c_str(), encoded.c_str(), version.c_str(),
-                                 nullptr, nullptr, openFlags, 0);
-    if (request == nullptr) Throw(::GetLastError(), "cannot open a request");
+    connect = ::InternetConnectA(connection->session->handle, host.c_str(), hostPort, "", "",
+                                 INTERNET_SERVICE_HTTP, 0, hvwininet::kConnectionContext);
+    if (connect == nullptr) Throw(::GetLastError(), "cannot connect");
+    state = hvwininet::RequestState::Make();
+    request = ::HttpOpenRequestA(connect, verb.c_str(), encoded.c_str(), version.c_str(), nullptr,
+                                 nullptr, openFlags, state->Attach());
+    if (request == nullptr) {
+      DWORD error = ::GetLastError();
+      state->NotAttached();
+      state.reset();
+      Throw(error, "cannot open a request");
+    }
     DWORD stall = static_cast<DWORD>(settings.stallTimeoutSeconds) * 1000;
     ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
     ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
@@ -284,40 +337,90 @@ struct CHttpFile::Impl {
     }
   }
 
-  bool Secure() const { return (flags & INTERNET_FLAG_SECURE) != 0; }
-
   void Send() {
     if (connection == nullptr || connection->handle == nullptr) {
       throw CInternetException(CInternetException::kOther, "connection closed");
     }
     std::string target = object;
+    host = serverName;
+    hostPort = port;
+    hostSecure = (flags & INTERNET_FLAG_SECURE) != 0;
     for (int redirects = 0;; ++redirects) {
       Open(target);
       if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
-      if (!Blocking([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); })) {
+      const auto start = std::chrono::steady_clock::now();
+      if (!Run([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); },
+               StallLimit(true))) {
         DWORD error = ::GetLastError();
         if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+        // Wine's WinInet ends a wait for the answer that outlasted the receive time-out as an
+        // aborted connection: after the stall time that is the stall time-out.
+        if ((error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAETIMEDOUT) &&
+            std::chrono::steady_clock::now() - start >=
+                std::chrono::seconds(settings.stallTimeoutSeconds)) {
+          error = ERROR_INTERNET_TIMEOUT;
+        }
         Throw(error, "request failed");
       }
-      std::string next;
-      if (!sameServerOnly || !SameServerRedirect(&next)) break;
+      Redirect next;
+      if (!RedirectTarget(&next)) break;
+      const bool sameServer =
+          next.secure == hostSecure && next.port == hostPort && EqualsIgnoringCase(next.host, host);
+      if (sameServerOnly && !sameServer) break;  // handed back as it is
+      if (!next.web) {
+        throw CInternetException(CInternetException::kRedirect,
+                                 "redirect to a URL that is neither http nor https refused");
+      }
       if (redirects >= kMaxRedirects) {
         throw CInternetException(CInternetException::kRedirect, "too many redirects");
       }
-      target = std::move(next);
+      host = std::move(next.host);
+      hostPort = next.port;
+      hostSecure = next.secure;
+      object = next.object;
+      target = std::move(next.object);
     }
     sent = true;
+    announced = AnnouncedLength();
   }
 
-  // After a redirect answer: true with the object name of its target when that lies on the
-  // connection's server (http, the same host name and port).
-  bool SameServerRedirect(std::string* target) {
-    DWORD status = Status();
-    if (status < 300 || status > 399) return false;
+  // The Content-Length a body must reach: none for HEAD, for answers without a body and for
+  // chunked bodies.
+  int64_t AnnouncedLength() const {
+    const DWORD status = Status();
+    std::string text, coding;
+    if (EqualsIgnoringCase(verb, "HEAD") || status < 200 || status == 204 || status == 304 ||
+        Header("Transfer-Encoding", &coding) || !Header("Content-Length", &text) || text.empty() ||
+        text.size() > 18) {
+      return -1;
+    }
+    int64_t number = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return -1;
+      number = number * 10 + (c - '0');
+    }
+    return number;
+  }
+
+  struct Redirect {
+    bool web = false;  // http or https
+    bool secure = false;
+    std::string host;
+    uint16_t port = 0;
+    std::string object;
+  };
+
+  // After an answer that redirects (301, 302, 303, 307, 308 with a Location): true with its
+  // target, resolved against the URL that was asked for.
+  bool RedirectTarget(Redirect* out) const {
+    const DWORD status = Status();
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
+      return false;
+    }
     std::string location;
     if (!Header("Location", &location) || location.empty()) return false;
     const std::string base =
-        std::string(Secure() ? "https://" : "http://") + ServerForUrl() + "/" +
+        std::string(hostSecure ? "https://" : "http://") + ServerForUrl() + "/" +
         hvhttp::EncodeObject(object.starts_with("/") ? object.substr(1) : object);
     std::vector<char> combined(8192);
     DWORD length = static_cast<DWORD>(combined.size());
@@ -325,33 +428,38 @@ struct CHttpFile::Impl {
                                ICU_NO_ENCODE)) {
       return false;
     }
-    std::vector<char> host(INTERNET_MAX_HOST_NAME_LENGTH + 1);
+    std::vector<char> hostName(INTERNET_MAX_HOST_NAME_LENGTH + 1);
     std::vector<char> path(8192), extra(8192);
     URL_COMPONENTSA parts{};
     parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host.data();
-    parts.dwHostNameLength = static_cast<DWORD>(host.size());
+    parts.lpszHostName = hostName.data();
+    parts.dwHostNameLength = static_cast<DWORD>(hostName.size());
     parts.lpszUrlPath = path.data();
     parts.dwUrlPathLength = static_cast<DWORD>(path.size());
     parts.lpszExtraInfo = extra.data();
     parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-    if (!::InternetCrackUrlA(combined.data(), length, 0, &parts)) return false;
-    std::string server(host.data(), parts.dwHostNameLength);
-    if (server.size() >= 2 && server.front() == '[') server = server.substr(1, server.size() - 2);
-    const INTERNET_SCHEME scheme = Secure() ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
-    if (parts.nScheme != scheme || !EqualsIgnoringCase(server, serverName) || parts.nPort != port) {
-      return false;
+    if (!::InternetCrackUrlA(combined.data(), length, 0, &parts)) {
+      // A target that cannot be read as a URL is one of no scheme that is followed.
+      *out = Redirect{};
+      return true;
     }
-    *target = std::string(path.data(), parts.dwUrlPathLength) +
-              std::string(extra.data(), parts.dwExtraInfoLength);
-    object = *target;
+    out->web = parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
+    out->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    out->host.assign(hostName.data(), parts.dwHostNameLength);
+    if (out->host.size() >= 2 && out->host.front() == '[') {
+      out->host = out->host.substr(1, out->host.size() - 2);
+    }
+    out->port = parts.nPort;
+    out->object = std::string(path.data(), parts.dwUrlPathLength) +
+                  std::string(extra.data(), parts.dwExtraInfoLength);
+    if (out->web && (out->host.empty() || out->object.empty())) out->web = false;
     return true;
   }
 
+  // The server now asked, as a URL names it.
   std::string ServerForUrl() const {
-    std::string host =
-        serverName.find(':') != std::string::npos ? "[" + serverName + "]" : serverName;
-    return host + ":" + std::to_string(port);
+    std::string name = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return name + ":" + std::to_string(hostPort);
   }
 
   DWORD Status() const {
@@ -392,21 +500,60 @@ struct CHttpFile::Impl {
       return static_cast<int>(n);
     }
     if (request == nullptr || cancelled) return 0;
-    DWORD got = 0;
-    if (!Blocking([&] { return ::InternetReadFile(request, out, size, &got); })) {
+    // First wait until some bytes are there (or the body ended): a read then takes only those,
+    // and what arrived before a stall is handed out instead of waiting for a full buffer. An
+    // answer that came through the callback is asked for again, which then finishes at once.
+    DWORD* available = state->AvailableCount();
+    for (;;) {
+      *available = 0;
+      if (!Run([&] { return ::InternetQueryDataAvailable(request, available, 0, 0); },
+               StallLimit(false))) {
+        DWORD error = ::GetLastError();
+        if (cancelled) return 0;
+        ThrowReceiveError(error);
+      }
+      if (!lastPended) break;
+    }
+    // Into the request state's buffer, which outlives a read abandoned while pending.
+    std::vector<char>& buffer = state->ReadBuffer();
+    const DWORD want = std::min({size, kReadBlock, std::max<DWORD>(*available, 1)});
+    if (buffer.size() < want) buffer.resize(want);
+    DWORD* got = state->ReadCount();
+    *got = 0;
+    if (!Run([&] { return ::InternetReadFile(request, buffer.data(), want, got); },
+             StallLimit(false))) {
       DWORD error = ::GetLastError();
       if (cancelled) return 0;
-      Throw(error, "receiving failed");
+      ThrowReceiveError(error);
     }
-    return static_cast<int>(got);
+    const DWORD n = std::min(*got, want);
+    std::copy_n(buffer.data(), n, out);
+    received += n;
+    if (n == 0 && announced >= 0 && received < announced) {
+      throw CInternetException(CInternetException::kProtocol,
+                               "receiving failed: the connection ended " +
+                                   std::to_string(announced - received) +
+                                   " bytes before the announced end of the body");
+    }
+    return static_cast<int>(n);
+  }
+
+  // A receive that the system's socket timed out is the stall time-out (Wine's WinInet passes
+  // the socket's own error on).
+  [[noreturn]] static void ThrowReceiveError(DWORD error) {
+    if (error == WSAETIMEDOUT || error == ERROR_TIMEOUT) error = ERROR_INTERNET_TIMEOUT;
+    Throw(error, "receiving failed");
   }
 
   void RequireSent() const {
     if (!sent) throw CInternetException(CInternetException::kOther, "request not sent");
   }
 
-  std::string serverName;
+  std::string serverName;  // the connection's server
   uint16_t port = 0;
+  std::string host;  // the server of the request now sent: the connection's, or a redirect's
+  uint16_t hostPort = 0;
+  bool hostSecure = false;
 };
 
 CHttpFile* CHttpConnection::OpenRequest(const char* verb, const char* object, const char* version,
@@ -489,10 +636,19 @@ bool CHttpFile::QueryHeader(const char* name, std::string* value) const {
 
 int CHttpFile::Read(void* buffer, unsigned size) {
   impl_->RequireSent();
+  if (impl_->deferred) std::rethrow_exception(std::exchange(impl_->deferred, nullptr));
   char* out = static_cast<char*>(buffer);
   unsigned total = 0;
   while (total < size) {
-    int n = impl_->ReadSome(out + total, size - total);
+    int n = 0;
+    try {
+      n = impl_->ReadSome(out + total, size - total);
+    } catch (const CInternetException&) {
+      // The bytes already taken are handed out; the failure comes with the next read.
+      if (total == 0) throw;
+      impl_->deferred = std::current_exception();
+      break;
+    }
     if (n <= 0) break;
     total += static_cast<unsigned>(n);
   }
@@ -501,12 +657,21 @@ int CHttpFile::Read(void* buffer, unsigned size) {
 
 bool CHttpFile::ReadString(std::string* line) {
   impl_->RequireSent();
+  if (impl_->deferred) std::rethrow_exception(std::exchange(impl_->deferred, nullptr));
   line->clear();
   bool any = false;
   for (;;) {
     if (impl_->pending.empty()) {
       char chunk[kLineChunk];
-      int n = impl_->ReadSome(chunk, sizeof chunk);
+      int n = 0;
+      try {
+        n = impl_->ReadSome(chunk, sizeof chunk);
+      } catch (const CInternetException&) {
+        // The line read so far is handed out; the failure comes with the next read.
+        if (!any) throw;
+        impl_->deferred = std::current_exception();
+        break;
+      }
       if (n <= 0) break;
       impl_->pending.assign(chunk, static_cast<size_t>(n));
       impl_->highWater = std::max(impl_->highWater, impl_->pending.size());

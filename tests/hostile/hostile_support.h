@@ -44,8 +44,9 @@ inline Snapshot Snap(const std::string& root, const std::string& skip = "") {
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
     // The entries' paths begin with root as given (a plain prefix: resolving each path would
-    // cost a walk of every folder above it).
-    std::string rel = it->path().string().substr(root.size());
+    // cost a walk of every folder above it). "/" between the parts, also where the system's
+    // own separator is "\".
+    std::string rel = it->path().generic_string().substr(root.size());
     if (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
     Entry entry;
     entry.folder = it->is_directory(ec);

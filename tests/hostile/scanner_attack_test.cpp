@@ -201,7 +201,7 @@ TEST_F(ScannerAttackTest, ThousandsOfUnclosedCommentsAndQuotesKeepTheDocumentedL
 TEST_F(ScannerAttackTest, NulBytesAreKeptInThePageAndNeverReachAFileName) {
   using namespace std::string_literals;
   const std::string page =
-      "<p>a\0b\0</p>\0<a href=ok.html>\0<a href=\"nul\0.html\">"
+      "<p>a\0b\0</p>\0<a href=ok.html>\0<a href=\"zero\0.html\">"
       "<a href=d\0ir/x.html><a href=nuldir/><a href=after.html>\0\0"s;
   server_.Set("/index.html", R::Ok(page));
   server_.Set("/nuldir/.htaccess", R::Ok("DirectoryIndex a\0b.html\n"s));
@@ -216,7 +216,7 @@ TEST_F(ScannerAttackTest, NulBytesAreKeptInThePageAndNeverReachAFileName) {
   EXPECT_EQ(ReadFileText(Site() + "after.html"), "leaf /after.html");
   // A link value is a text up to its first zero byte, as every path of the site is: the cut
   // value names a folder, which is saved where its URL path says.
-  EXPECT_EQ(ReadFileText(Site() + "nul/index.html"), "leaf /nul/index.html");
+  EXPECT_EQ(ReadFileText(Site() + "zero/index.html"), "leaf /zero/index.html");
   EXPECT_EQ(ReadFileText(Site() + "d/index.html"), "leaf /d/index.html");
   // An index name with a zero byte cannot be saved: the folder fails with its code.
   EXPECT_EQ(outcome.failedFiles, std::vector<std::string>{"nuldir/"});
