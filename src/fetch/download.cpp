@@ -126,7 +126,6 @@ int KtWdlFetcher::ReceiveCss(hvfs::OutputFile* out, KtWdlLinkList* links, int de
   while (true) {
     int count = 0;
     try {
-      std::lock_guard<KtWdlSite> lock(*m_Site);
       count = m_Request->Read(m_ReceiveBuffer.data(), block);
     } catch (const CInternetException& e) {
       m_TransportError = e.what();
@@ -152,7 +151,6 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
   while (true) {
     int count = 0;
     try {
-      hvthread::LockGuard<KtWdlSite> lock(*m_Site);
       count = m_Request->Read(m_ReceiveBuffer.data(), block);
     } catch (const CInternetException& e) {
       m_TransportError = e.what();
