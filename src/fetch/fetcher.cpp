@@ -138,13 +138,17 @@ CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName, bool indexPr
 int KtWdlFetcher::RequestFile(const char* siteName, const char* urlPath, const char* saveDirectory,
                               const char* compareDirectory) {
   const int result = StartRequest(siteName, urlPath, saveDirectory, compareDirectory);
-  // A progress query sees the names this request settled on, never a half-made one.
+  ShowCurrentFile();
+  return result;
+}
+
+void KtWdlFetcher::ShowCurrentFile() {
+  // A progress query sees the names a request settled on, never a half-made one.
   hvthread::LockGuard<KtWdlSite> lock(*m_Site);
   m_ShownFrom = nullptr;
   m_ShownSiteName = m_SiteName;
   m_ShownFileName = m_FileName;
   m_ShownUrlDirectory = m_UrlDirectory;
-  return result;
 }
 
 int KtWdlFetcher::StartRequest(const char* siteName, const char* urlPath, const char* saveDirectory,
@@ -232,6 +236,8 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
   m_Encoded = false;
   int status = -1;
   std::string reason;
+  // The file is named while the server is asked for it, which may take long.
+  ShowCurrentFile();
   try {
     m_Request = OpenRequest(m_UrlDirectory + m_FileName);
     status = m_Request->QueryStatusCode();

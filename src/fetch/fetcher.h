@@ -100,6 +100,8 @@ class KtWdlFetcher {
   int StartRequest(const char* siteName, const char* urlPath, const char* saveDirectory,
                    const char* compareDirectory);
   int SendRequest(const char* urlPath);
+  // Publishes the current file's names to the progress getters.
+  void ShowCurrentFile();
   // Opens and sends a GET with the header block. An index probe follows redirects only on the
   // site's server.
   CHttpFile* OpenRequest(const std::string& objectName, bool indexProbe = false);
