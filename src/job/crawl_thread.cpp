@@ -190,12 +190,14 @@ int KtWdlThread::Walk(const char* name, std::vector<Frame>* frames) {
     Frame& frame = stack.back();
     bool descended = false;
     while (frame.next < frame.links.size()) {
+      const std::string entry = m_Site->GetUrlPath(frame.links[frame.next]);
+      // The walk decides on a file as it would after fetching every earlier one itself; a stop
+      // that came meanwhile ends it before the file.
+      AwaitFile(entry);
       if (m_Session->IsStopRequested() == 1 || m_Site->IsLimitReached()) break;
       // A file that another connection ended with a stop ends the walk as the walk's own would.
       if (m_Pool != nullptr && m_Pool->Stopped()) return kStopped;
-      const std::string entry = m_Site->GetUrlPath(frame.links[frame.next++]);
-      // The walk decides on a file as it would after fetching every earlier one itself.
-      AwaitFile(entry);
+      ++frame.next;
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
         // Names are one file whatever their letter case; say so where the disk would differ.
         m_Site->LogCaseTwin(entry.c_str());
@@ -206,6 +208,8 @@ int KtWdlThread::Walk(const char* name, std::vector<Frame>* frames) {
       const int childDepth = frame.depth + 1;
       if (m_Pool != nullptr && IsFetchedAside(entry)) {
         m_Pool->Submit(entry, [this, name, entry, folder, childDepth](KtWdlFetcher* fetcher) {
+          // Handed over before a stop but not started: the walk would not have started it.
+          if (m_Session->IsStopRequested() == 1) return static_cast<int>(kStopped);
           Frame none;
           return Enter(fetcher, name, entry, folder, folder, childDepth, &none);
         });

@@ -269,4 +269,24 @@ TEST_F(ConnectionsTest, StopWithEveryConnectionStalled_IsAsPromptAsWithOne) {
   }
 }
 
+// The walk waits to hand over its next file while the only other connection stalls: after a
+// stop, no file is asked for that one connection would not have asked for.
+TEST_F(ConnectionsTest, StopWhileTheWalkWaitsForAConnection_StartsNoFurtherFile) {
+  server_.Set("/index.html", R::Ok("<img src=s1.gif><img src=s2.gif><img src=s3.gif>"));
+  for (const char* image : {"/s1.gif", "/s2.gif", "/s3.gif"}) {
+    server_.Set(image, R::Ok().StallBeforeStatus());
+  }
+  HvrJobInfo job = Job();
+  job.SaveFolder = many_.path();
+  job.Connections = 2;
+  TestHandle handle;
+  int index = -1;
+  ASSERT_EQ(handle.Start(&job, &index), 0);
+  ASSERT_TRUE(server_.WaitForStalls(1));
+  EXPECT_LT(handle.TimedStop(&job, index), 2s);
+  ASSERT_TRUE(handle.WaitIdle(5s));
+  HvrEnd(handle.get(), &job, index);
+  EXPECT_EQ(server_.requestTargets(), (std::vector<std::string>{"/index.html", "/s1.gif"}));
+}
+
 }  // namespace
