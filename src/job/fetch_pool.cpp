@@ -37,7 +37,7 @@ KtWdlFetchPool::~KtWdlFetchPool() {
     std::lock_guard<std::mutex> lock(m_Mutex);
     m_Quit = true;
   }
-  m_Changed.notify_all();
+  m_Work.notify_all();
   for (const auto& worker : m_Workers) worker->thread.join();
   if (m_Shown != nullptr) m_Shown->ShowProgressOf(nullptr);
 }
@@ -46,34 +46,53 @@ void KtWdlFetchPool::Loop(Worker* worker, bool idle) {
   if (idle) hvthread::SetCurrentThreadIdle();
   std::unique_lock<std::mutex> lock(m_Mutex);
   while (true) {
-    m_Changed.wait(lock, [&] { return m_Quit || worker->task; });
-    if (!worker->task) return;
-    Task task = std::move(worker->task);
+    m_Work.wait(lock, [&] { return m_Quit || !m_Queue.empty(); });
+    if (m_Queue.empty()) return;
+    Pending next = std::move(m_Queue.front());
+    m_Queue.pop_front();
+    worker->path = std::move(next.path);
     lock.unlock();
-    const int result = task(worker->fetcher.get());
+    m_Changed.notify_all();  // room in the queue
+    const int result = next.task(worker->fetcher.get());
     lock.lock();
     if (result == KtWdlThread::kStopped) m_Stopped = true;
-    worker->task = nullptr;
     worker->path.clear();
     m_Changed.notify_all();
   }
 }
 
+bool KtWdlFetchPool::InFlight(const std::string_view* path) const {
+  for (const Pending& pending : m_Queue) {
+    if (path == nullptr || cp932::EqualsNoCase(pending.path, *path)) return true;
+  }
+  for (const auto& worker : m_Workers) {
+    if (worker->path.empty()) continue;
+    if (path == nullptr || cp932::EqualsNoCase(worker->path, *path)) return true;
+  }
+  return false;
+}
+
 void KtWdlFetchPool::WaitFor(std::unique_lock<std::mutex>& lock,
                              const std::function<bool()>& ready) {
-  if (ready()) return;
-  // The progress queries name a file being fetched: one of those the walk waits for.
-  const KtWdlFetcher* busy = nullptr;
-  for (const auto& worker : m_Workers) {
-    if (!worker->path.empty()) busy = worker->fetcher.get();
+  // Meanwhile the progress queries name a file being fetched: one of those the walk waits for.
+  const KtWdlFetcher* shown = nullptr;
+  while (!ready()) {
+    const KtWdlFetcher* busy = nullptr;
+    for (const auto& worker : m_Workers) {
+      if (worker->path.empty()) continue;
+      busy = worker->fetcher.get();
+      if (busy == shown) break;  // keep showing the same file while it lasts
+    }
+    if (m_Shown != nullptr && busy != shown) {
+      lock.unlock();
+      m_Shown->ShowProgressOf(busy);
+      lock.lock();
+      shown = busy;
+      continue;
+    }
+    m_Changed.wait(lock);
   }
-  if (m_Shown != nullptr && busy != nullptr) {
-    lock.unlock();
-    m_Shown->ShowProgressOf(busy);
-    lock.lock();
-  }
-  m_Changed.wait(lock, ready);
-  if (m_Shown != nullptr && busy != nullptr) {
+  if (shown != nullptr) {
     lock.unlock();
     m_Shown->ShowProgressOf(nullptr);
     lock.lock();
@@ -81,41 +100,23 @@ void KtWdlFetchPool::WaitFor(std::unique_lock<std::mutex>& lock,
 }
 
 void KtWdlFetchPool::Submit(const std::string& path, Task task) {
-  std::unique_lock<std::mutex> lock(m_Mutex);
-  Worker* free = nullptr;
-  WaitFor(lock, [&] {
-    for (const auto& worker : m_Workers) {
-      if (!worker->task && worker->path.empty()) {
-        free = worker.get();
-        return true;
-      }
-    }
-    return false;
-  });
-  free->task = std::move(task);
-  // A busy thread is known by its path; the root's file has one too.
-  free->path = path.empty() ? std::string("/") : path;
-  m_Changed.notify_all();
+  {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    WaitFor(lock, [&] { return m_Queue.size() < m_Workers.size(); });
+    // A busy thread is known by its path; the root's file has one too.
+    m_Queue.push_back({path.empty() ? std::string("/") : path, std::move(task)});
+  }
+  m_Work.notify_one();
 }
 
 void KtWdlFetchPool::Await(std::string_view path) {
   std::unique_lock<std::mutex> lock(m_Mutex);
-  WaitFor(lock, [&] {
-    for (const auto& worker : m_Workers) {
-      if (!worker->path.empty() && cp932::EqualsNoCase(worker->path, path)) return false;
-    }
-    return true;
-  });
+  WaitFor(lock, [&] { return !InFlight(&path); });
 }
 
 void KtWdlFetchPool::AwaitAll() {
   std::unique_lock<std::mutex> lock(m_Mutex);
-  WaitFor(lock, [&] {
-    for (const auto& worker : m_Workers) {
-      if (!worker->path.empty()) return false;
-    }
-    return true;
-  });
+  WaitFor(lock, [&] { return !InFlight(nullptr); });
 }
 
 bool KtWdlFetchPool::Stopped() const {

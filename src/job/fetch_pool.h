@@ -1,7 +1,9 @@
 // The further connections of a job: a fixed set of threads, each with a fetcher over a
 // keep-alive connection of its own, that fetch the files the walk hands them while the walk goes
-// on. A thread holds at most one file at a time and nothing waits in a queue: when every thread
-// is busy, the walk waits for one, so that memory stays bounded by the threads' blocks.
+// on. A thread fetches one file at a time; the files handed over wait in a short queue (as many
+// as there are threads), which keeps the threads busy without a pause for the walk between two
+// files. When the queue is full the walk waits, so that memory stays bounded by the threads'
+// blocks (a queued file is only its path).
 //
 // The walk asks the pool before it looks at a file's state: Await returns once no file whose path
 // equals the given one ignoring case is in flight, so that the walk sees the same registry as if
@@ -10,6 +12,7 @@
 #define HARVO_JOB_FETCH_POOL_H
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -37,7 +40,7 @@ class KtWdlFetchPool {
 
   // The number of threads that were started.
   size_t Size() const { return m_Workers.size(); }
-  // Hands the file of the registry path path to an idle thread, after waiting for one.
+  // Hands the file of the registry path path to the threads, after waiting for room.
   void Submit(const std::string& path, Task task);
   // Returns once no file whose path equals path ignoring case is in flight.
   void Await(std::string_view path);
@@ -50,17 +53,24 @@ class KtWdlFetchPool {
   struct Worker {
     std::unique_ptr<KtWdlFetcher> fetcher;
     std::thread thread;
-    Task task;         // the file being fetched; empty when idle
-    std::string path;  // its registry path
+    std::string path;  // the registry path of the file being fetched; empty when idle
+  };
+  struct Pending {
+    std::string path;
+    Task task;
   };
   void Loop(Worker* worker, bool idle);
+  // A file of the path (ignoring case) is queued or being fetched; any file for a null path.
+  bool InFlight(const std::string_view* path) const;
   // Waits under lock until ready holds; the walk's fetcher meanwhile shows a busy thread's file.
   void WaitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
 
   KtWdlFetcher* m_Shown;
   std::vector<std::unique_ptr<Worker>> m_Workers;
+  std::deque<Pending> m_Queue;
   mutable std::mutex m_Mutex;
-  std::condition_variable m_Changed;
+  std::condition_variable m_Work;     // a file was queued, or the threads are to end
+  std::condition_variable m_Changed;  // a file left the queue or is done
   bool m_Quit = false;
   bool m_Stopped = false;
 };
