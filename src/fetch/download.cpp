@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "fetch/fetcher.h"
