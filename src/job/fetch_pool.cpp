@@ -12,6 +12,12 @@
 #include "platform/thread.h"
 #include "site/site.h"
 
+namespace {
+// Files queued for each thread: enough that the walk runs on through its pages while the
+// threads fetch, instead of waking for every file; a queued file is only its path.
+constexpr size_t kQueuedPerThread = 16;
+}  // namespace
+
 KtWdlFetchPool::KtWdlFetchPool(KtWdlSession* session, KtWdlSite* site, int threads,
                                KtWdlFetcher* shown)
     : m_Shown(shown) {
@@ -102,7 +108,7 @@ void KtWdlFetchPool::WaitFor(std::unique_lock<std::mutex>& lock,
 void KtWdlFetchPool::Submit(const std::string& path, Task task) {
   {
     std::unique_lock<std::mutex> lock(m_Mutex);
-    WaitFor(lock, [&] { return m_Queue.size() < m_Workers.size(); });
+    WaitFor(lock, [&] { return m_Queue.size() < kQueuedPerThread * m_Workers.size(); });
     // A busy thread is known by its path; the root's file has one too.
     m_Queue.push_back({path.empty() ? std::string("/") : path, std::move(task)});
   }

@@ -1,9 +1,9 @@
 // The further connections of a job: a fixed set of threads, each with a fetcher over a
 // keep-alive connection of its own, that fetch the files the walk hands them while the walk goes
-// on. A thread fetches one file at a time; the files handed over wait in a short queue (as many
-// as there are threads), which keeps the threads busy without a pause for the walk between two
-// files. When the queue is full the walk waits, so that memory stays bounded by the threads'
-// blocks (a queued file is only its path).
+// on. A thread fetches one file at a time; the files handed over wait in a bounded queue (16 for
+// each thread), so that the walk runs on through its pages while the threads fetch. When the
+// queue is full the walk waits, so that memory stays bounded by the threads' blocks (a queued
+// file is only its path and folder).
 //
 // The walk asks the pool before it looks at a file's state: Await returns once no file whose path
 // equals the given one ignoring case is in flight, so that the walk sees the same registry as if
