@@ -100,7 +100,7 @@
 #define HVR_API extern "C"
 #endif
 
-#define HARVO_VERSION "1.2.0"
+#define HARVO_VERSION "1.3.0"
 
 class KtWdlManager;  // the object behind a handle
 class KtWdlLog;      // a job's log file
@@ -256,7 +256,18 @@ struct HvrJobInfo {
   int32_t MaxFiles = 0;      // in: end once this many files were saved
   int32_t MaxKBytes = 0;     // in: end once this many KiB (1024 bytes) of bodies were received
   int32_t LimitReached = 0;  // out: HVR_LIMIT_FILES or HVR_LIMIT_SIZE when a limit ended the walk
+
+  // Field appended in 1.3: keep-alive connections to the site's server used at once (0 or 1:
+  // one, the walk as it always was; at most HVR_MAX_CONNECTIONS, more count as that many). The
+  // walk still scans the pages one after the other over its own connection, in the same order
+  // and with the same decisions; the files it does not scan for links (known from their names)
+  // are fetched over the other connections while it goes on. A limit (MaxFiles, MaxKBytes) makes
+  // the job use one connection, so that it ends after exactly the same files.
+  int32_t Connections = 0;
 };
+
+// The most connections a job uses at once.
+inline constexpr int32_t HVR_MAX_CONNECTIONS = 16;
 
 // Values of HvrJobInfo::LimitReached.
 inline constexpr int32_t HVR_LIMIT_NONE = 0;

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "fetch/fetcher.h"
@@ -126,7 +125,6 @@ int KtWdlFetcher::ReceiveCss(hvfs::OutputFile* out, KtWdlLinkList* links, int de
   while (true) {
     int count = 0;
     try {
-      std::lock_guard<KtWdlSite> lock(*m_Site);
       count = m_Request->Read(m_ReceiveBuffer.data(), block);
     } catch (const CInternetException& e) {
       m_TransportError = e.what();
@@ -152,7 +150,6 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
   while (true) {
     int count = 0;
     try {
-      hvthread::LockGuard<KtWdlSite> lock(*m_Site);
       count = m_Request->Read(m_ReceiveBuffer.data(), block);
     } catch (const CInternetException& e) {
       m_TransportError = e.what();

@@ -93,9 +93,20 @@ KtWdlFetcher::KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* 
   m_AttributeNames = {"src", "href", "background", "code"};
 }
 
+KtWdlFetcher::KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop,
+                           KtWdlSite* site, std::unique_ptr<CHttpConnection> connection)
+    : KtWdlFetcher(session, stop, site) {
+  m_OwnConnection = std::move(connection);
+  m_Connection = m_OwnConnection.get();
+}
+
 KtWdlFetcher::~KtWdlFetcher() {
-  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  CloseRequest();
+  {
+    hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+    CloseRequest();
+  }
+  // Its requests are gone: the connection may go.
+  if (m_OwnConnection) m_OwnConnection->Close();
 }
 
 void KtWdlFetcher::CloseRequest() {
@@ -126,18 +137,22 @@ CHttpFile* KtWdlFetcher::OpenRequest(const std::string& objectName, bool indexPr
 
 int KtWdlFetcher::RequestFile(const char* siteName, const char* urlPath, const char* saveDirectory,
                               const char* compareDirectory) {
-  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  const int result = RequestFileLocked(siteName, urlPath, saveDirectory, compareDirectory);
-  // The lock is held from the request's start to here, so a progress query sees the names
-  // this request settled on, never a half-made one.
-  m_ShownSiteName = m_SiteName;
-  m_ShownFileName = m_FileName;
-  m_ShownUrlDirectory = m_UrlDirectory;
+  const int result = StartRequest(siteName, urlPath, saveDirectory, compareDirectory);
+  ShowCurrentFile();
   return result;
 }
 
-int KtWdlFetcher::RequestFileLocked(const char* siteName, const char* urlPath,
-                                    const char* saveDirectory, const char* compareDirectory) {
+void KtWdlFetcher::ShowCurrentFile() {
+  // A progress query sees the names a request settled on, never a half-made one.
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  m_ShownFrom = nullptr;
+  m_ShownSiteName = m_SiteName;
+  m_ShownFileName = m_FileName;
+  m_ShownUrlDirectory = m_UrlDirectory;
+}
+
+int KtWdlFetcher::StartRequest(const char* siteName, const char* urlPath, const char* saveDirectory,
+                               const char* compareDirectory) {
   m_SiteName = siteName ? siteName : "";
   m_Site->NoteReason({});
   if (urlPath == nullptr) return -1;
@@ -221,6 +236,8 @@ int KtWdlFetcher::SendRequest(const char* urlPath) {
   m_Encoded = false;
   int status = -1;
   std::string reason;
+  // The file is named while the server is asked for it, which may take long.
+  ShowCurrentFile();
   try {
     m_Request = OpenRequest(m_UrlDirectory + m_FileName);
     status = m_Request->QueryStatusCode();
@@ -461,27 +478,36 @@ const char* KtWdlFetcher::UnsafeLocalName(std::string_view urlPath, bool rootObj
 
 // ---- progress getters ----
 
+// Each getter answers for the fetcher whose file is shown; the other fetcher shares the site and
+// so its lock.
 std::string KtWdlFetcher::GetSiteName() const {
   hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  return m_ShownSiteName;
+  return m_ShownFrom != nullptr ? m_ShownFrom->m_ShownSiteName : m_ShownSiteName;
 }
 
 std::string KtWdlFetcher::GetFileName() const {
   hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  return m_ShownFileName;
+  return m_ShownFrom != nullptr ? m_ShownFrom->m_ShownFileName : m_ShownFileName;
 }
 
 std::string KtWdlFetcher::GetUrlDirectory() const {
   hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  return m_ShownUrlDirectory;
+  return m_ShownFrom != nullptr ? m_ShownFrom->m_ShownUrlDirectory : m_ShownUrlDirectory;
 }
 
 int KtWdlFetcher::GetContentLength() const {
   hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  return m_ContentLength.load(std::memory_order_relaxed);
+  const KtWdlFetcher* shown = m_ShownFrom != nullptr ? m_ShownFrom : this;
+  return shown->m_ContentLength.load(std::memory_order_relaxed);
 }
 
 int KtWdlFetcher::GetReceivedSize() const {
   hvthread::LockGuard<KtWdlSite> lock(*m_Site);
-  return m_Received.load(std::memory_order_relaxed);
+  const KtWdlFetcher* shown = m_ShownFrom != nullptr ? m_ShownFrom : this;
+  return shown->m_Received.load(std::memory_order_relaxed);
+}
+
+void KtWdlFetcher::ShowProgressOf(const KtWdlFetcher* other) {
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  m_ShownFrom = other;
 }

@@ -3,14 +3,16 @@
 // by token with their links handed to the site and rewritten for local browsing), stamps the
 // file with the server's Last-Modified time and reports it to the site.
 //
-// Threads: the job's worker thread drives it; the host's thread calls the progress getters,
-// which take the site's lock. The lock is held for the whole of RequestFile and around each
-// block read of an HTML body.
+// Threads: one thread drives a fetcher (the job's walk, or one of the threads that fetch files
+// over further connections beside it); the host's thread calls the progress getters, which take
+// the site's lock. Requests and reads wait for the server without the lock, so that the job's
+// connections are used at once.
 #ifndef HARVO_FETCH_FETCHER_H
 #define HARVO_FETCH_FETCHER_H
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +50,9 @@ class KtWdlFetcher {
   // session gives the agent name and opens nothing itself; stop is the handle's stop request
   // (either may be null: no agent, never stopped).
   KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop, KtWdlSite* site);
+  // A fetcher with a connection of its own (not the site's), which it deletes.
+  KtWdlFetcher(CInternetSession* session, const hvthread::StopFlag* stop, KtWdlSite* site,
+               std::unique_ptr<CHttpConnection> connection);
   virtual ~KtWdlFetcher();
   KtWdlFetcher(const KtWdlFetcher&) = delete;
   KtWdlFetcher& operator=(const KtWdlFetcher&) = delete;
@@ -81,12 +86,22 @@ class KtWdlFetcher {
   std::string GetUrlDirectory() const;
   int GetContentLength() const;
   int GetReceivedSize() const;
+  // While other is set (not null), the progress getters answer with other's file: the walk
+  // shows the file that it waits for. other must outlive the setting.
+  void ShowProgressOf(const KtWdlFetcher* other);
+
+  // Called with a listed path before the page being saved asks whether that path's file failed
+  // (the file may still be on its way over another connection); null: nothing to wait for.
+  using AwaitFile = std::function<void(const std::string& listedPath)>;
+  void SetAwaitFile(AwaitFile await) { m_AwaitFile = std::move(await); }
 
  private:
   // Request steps.
-  int RequestFileLocked(const char* siteName, const char* urlPath, const char* saveDirectory,
-                        const char* compareDirectory) REQUIRES(m_Site);
-  int SendRequest(const char* urlPath) REQUIRES(m_Site);
+  int StartRequest(const char* siteName, const char* urlPath, const char* saveDirectory,
+                   const char* compareDirectory);
+  int SendRequest(const char* urlPath);
+  // Publishes the current file's names to the progress getters.
+  void ShowCurrentFile();
   // Opens and sends a GET with the header block. An index probe follows redirects only on the
   // site's server.
   CHttpFile* OpenRequest(const std::string& objectName, bool indexProbe = false);
@@ -199,6 +214,8 @@ class KtWdlFetcher {
   const hvthread::StopFlag* m_Stop;
   KtWdlSite* m_Site;
   CHttpConnection* m_Connection = nullptr;
+  std::unique_ptr<CHttpConnection> m_OwnConnection;  // when the fetcher has its own
+  AwaitFile m_AwaitFile;
   std::vector<std::string> m_AttributeNames;
   CHttpFile* m_Request = nullptr;
   // Index names found so far, by directory without a leading "/" (HVR_OPT_INDEX_ONCE only): one
@@ -222,6 +239,7 @@ class KtWdlFetcher {
   std::string m_ShownSiteName GUARDED_BY(m_Site);
   std::string m_ShownFileName GUARDED_BY(m_Site);
   std::string m_ShownUrlDirectory GUARDED_BY(m_Site);
+  const KtWdlFetcher* m_ShownFrom GUARDED_BY(m_Site) = nullptr;
   bool m_HasLocalCopy = false;
   bool m_LocalPartial = false;   // the earlier copy was cut short by a stop
   std::string m_TransportError;  // the words of a transport failure while receiving

@@ -95,6 +95,7 @@ std::string KtWdlFetcher::RemoteUrl(const std::string& original) const {
 
 bool KtWdlFetcher::WillBeCopied(const std::string& path) const {
   const std::string listed = m_Site->ListedForm(path.c_str());
+  if (m_AwaitFile) m_AwaitFile(listed);
   if (m_Site->IsListed(listed.c_str()) == 0 || m_Site->IsFailed(listed.c_str()) == 1) return false;
   const int maxDirDepth = m_Site->GetMaxDirDepth();
   const std::string folderPath(m_Site->PathWithoutQuery(listed));

@@ -2,8 +2,10 @@
 
 #include "fetch/fetcher.h"
 #include "harvo.h"
+#include "job/fetch_pool.h"
 #include "job/job.h"
 #include "job/session.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/thread.h"
 #include "site/site.h"
@@ -64,8 +66,9 @@ int KtWdlThread::ExitInstance() {
   return CWinThread::ExitInstance();
 }
 
-int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::string& saveFolder,
-                       const std::string& compareFolder, int depth, Frame* frame) {
+int KtWdlThread::Enter(KtWdlFetcher* fetcher, const char* name, const std::string& urlPath,
+                       const std::string& saveFolder, const std::string& compareFolder, int depth,
+                       Frame* frame) {
   int maxDirDepth = m_Site->GetMaxDirDepth();
   const std::string folderPath(m_Site->PathWithoutQuery(urlPath));
   if (maxDirDepth != -1 && CountOccurrences(folderPath.c_str(), "/") >= maxDirDepth) {
@@ -73,7 +76,7 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
     return kFailed;
   }
 
-  if (m_Fetcher->RequestFile(name, urlPath.c_str(), saveFolder.c_str(), compareFolder.c_str()) ==
+  if (fetcher->RequestFile(name, urlPath.c_str(), saveFolder.c_str(), compareFolder.c_str()) ==
       -1) {
     m_Site->ReportUrlError(urlPath.c_str(), HVR_ERR_FILE);
     return kFailed;
@@ -81,8 +84,10 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
 
   // The key names the file that was found; for a directory, its index file. A root file's
   // directory is "/", which the registry does not keep in its paths.
-  std::string key = m_Fetcher->GetUrlDirectory() + m_Fetcher->GetFileName();
+  std::string key = fetcher->GetUrlDirectory() + fetcher->GetFileName();
   if (!key.empty() && key.front() == '/') key.erase(0, 1);
+  // A folder's index file may be one that another connection is fetching.
+  if (fetcher == m_Fetcher) AwaitFile(key);
   if (m_Site->IsRestored(key.c_str()) == 1) {
     m_Site->LogCaseTwin(key.c_str());
     return kDone;
@@ -92,19 +97,19 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
 
   bool receive = true;
   if (m_Site->HasOption(HVR_OPT_UPDATE_NONHTML)) {
-    receive = m_Fetcher->IsFileType(KtWdlFetcher::kTypeHtml) == 1 || m_Fetcher->IsChanged() == 1;
+    receive = fetcher->IsFileType(KtWdlFetcher::kTypeHtml) == 1 || fetcher->IsChanged() == 1;
   } else if (m_Site->HasOption(HVR_OPT_UPDATE_ONLY)) {
-    receive = m_Fetcher->IsChanged() == 1;
+    receive = fetcher->IsChanged() == 1;
   }
 
   frame->links.clear();
   frame->next = 0;
   frame->depth = depth;
   if (!receive && m_Site->HasOption(HVR_OPT_WALK_UNCHANGED) == 1 &&
-      m_Fetcher->IsFileType(KtWdlFetcher::kTypeHtml) == 1) {
+      fetcher->IsFileType(KtWdlFetcher::kTypeHtml) == 1) {
     // An unchanged page's links come from its earlier copy; a copy that cannot be read gives
     // way to the page itself.
-    int result = m_Fetcher->WalkEarlierCopy(&frame->links, depth);
+    int result = fetcher->WalkEarlierCopy(&frame->links, depth);
     if (result == 1) {
       frame->links.clear();
       return kStopped;
@@ -112,7 +117,7 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
     receive = result == -1;
   }
   if (receive) {
-    int result = m_Fetcher->DownloadFile(&frame->links, depth);
+    int result = fetcher->DownloadFile(&frame->links, depth);
     if (result == -1) {
       m_Site->ReportUrlError(urlPath.c_str(), HVR_ERR_FILE);
       frame->links.clear();
@@ -126,20 +131,73 @@ int KtWdlThread::Enter(const char* name, const std::string& urlPath, const std::
   return kDescend;
 }
 
+bool KtWdlThread::IsFetchedAside(const std::string& urlPath) const {
+  // A query page may be scanned because of the answer's type; a folder stands for its index
+  // page.
+  if (urlPath.find('?') != std::string::npos) return false;
+  const size_t slash = cp932::FindLast(urlPath, '/');
+  const size_t nameStart = slash == cp932::npos ? 0 : slash + 1;
+  const size_t dot = cp932::FindLast(urlPath, '.');
+  if (dot == cp932::npos || dot <= nameStart) return false;
+  const std::string_view extension = std::string_view(urlPath).substr(dot);
+  // Pages, and style sheets (scanned with HVR_OPT_MORE_LINKS), stay with the walk.
+  return !cp932::EqualsNoCase(extension, ".html") && !cp932::EqualsNoCase(extension, ".htm") &&
+         !cp932::EqualsNoCase(extension, ".css");
+}
+
+void KtWdlThread::AwaitFile(std::string_view path) {
+  if (m_Pool != nullptr) m_Pool->Await(path);
+}
+
 int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::string& saveFolder,
                        const std::string& compareFolder, int depth) {
   // The walk runs on an explicit stack, so that a site of any link depth fits the thread.
   std::vector<Frame> stack(1);
-  int result = Enter(name, urlPath, saveFolder, compareFolder, depth, &stack.back());
+  int result = Enter(m_Fetcher, name, urlPath, saveFolder, compareFolder, depth, &stack.back());
   if (result != kDescend) return result;
+
+  // The further connections live as long as the walk: leaving, it waits for their files.
+  std::unique_ptr<KtWdlFetchPool> pool;
+  const int connections = m_Site->GetConnections();
+  if (connections > 1) {
+    pool = std::make_unique<KtWdlFetchPool>(m_Session, m_Site, connections - 1, m_Fetcher);
+    if (pool->Size() > 0) {
+      m_Pool = pool.get();
+      m_Fetcher->SetAwaitFile([this](const std::string& path) { AwaitFile(path); });
+    }
+  }
+  struct Detach {
+    KtWdlThread* thread;
+    ~Detach() {
+      thread->m_Pool = nullptr;
+      thread->m_Fetcher->SetAwaitFile(nullptr);
+    }
+  } detach{this};
+  result = Walk(name, &stack);
+  // Every file handed over is done before the walk counts as done.
+  if (m_Pool != nullptr) {
+    m_Pool->AwaitAll();
+    if (result == kDone && m_Pool->Stopped()) result = kStopped;
+  }
+  return result;
+}
+
+int KtWdlThread::Walk(const char* name, std::vector<Frame>* frames) {
+  std::vector<Frame>& stack = *frames;
 
   const std::string siteFolder = m_Site->GetSaveFolder();
   while (!stack.empty()) {
     Frame& frame = stack.back();
     bool descended = false;
     while (frame.next < frame.links.size()) {
+      const std::string entry = m_Site->GetUrlPath(frame.links[frame.next]);
+      // The walk decides on a file as it would after fetching every earlier one itself; a stop
+      // that came meanwhile ends it before the file.
+      AwaitFile(entry);
       if (m_Session->IsStopRequested() == 1 || m_Site->IsLimitReached()) break;
-      const std::string entry = m_Site->GetUrlPath(frame.links[frame.next++]);
+      // A file that another connection ended with a stop ends the walk as the walk's own would.
+      if (m_Pool != nullptr && m_Pool->Stopped()) return kStopped;
+      ++frame.next;
       if (m_Site->IsRestored(entry.c_str()) == 1 || m_Site->IsFailed(entry.c_str()) == 1) {
         // Names are one file whatever their letter case; say so where the disk would differ.
         m_Site->LogCaseTwin(entry.c_str());
@@ -147,8 +205,18 @@ int KtWdlThread::Crawl(const char* name, const std::string& urlPath, const std::
       }
       // Below the start page, the earlier copy is the one already lying in the save folder.
       std::string folder = PageFolder(siteFolder, std::string(m_Site->PathWithoutQuery(entry)));
+      const int childDepth = frame.depth + 1;
+      if (m_Pool != nullptr && IsFetchedAside(entry)) {
+        m_Pool->Submit(entry, [this, name, entry, folder, childDepth](KtWdlFetcher* fetcher) {
+          // Handed over before a stop but not started: the walk would not have started it.
+          if (m_Session->IsStopRequested() == 1) return static_cast<int>(kStopped);
+          Frame none;
+          return Enter(fetcher, name, entry, folder, folder, childDepth, &none);
+        });
+        continue;
+      }
       Frame child;
-      int childResult = Enter(name, entry, folder, folder, frame.depth + 1, &child);
+      int childResult = Enter(m_Fetcher, name, entry, folder, folder, childDepth, &child);
       if (childResult == kDescend) {
         stack.push_back(std::move(child));
         descended = true;

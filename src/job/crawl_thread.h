@@ -5,10 +5,12 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/winthread.h"
 
+class KtWdlFetchPool;
 class KtWdlSession;
 class KtWdlSite;
 class KtWdlFetcher;
@@ -27,7 +29,9 @@ class KtWdlThread : public CWinThread {
   enum CrawlResult { kFailed = -1, kDone = 0, kStopped = 1 };
 
   // Requests, receives and walks one URL path and everything below it, in the order of a
-  // recursive pre-order walk. kDone, kStopped or kFailed.
+  // recursive pre-order walk. kDone, kStopped or kFailed. With more than one connection, the
+  // files that are not scanned for links go to the job's other connections; the walk's
+  // decisions stay those of one connection.
   int Crawl(const char* name, const std::string& urlPath, const std::string& saveFolder,
             const std::string& compareFolder, int depth);
 
@@ -36,12 +40,23 @@ class KtWdlThread : public CWinThread {
   // Steps of one path up to its receipt. kDescend: the file was received (or left alone by the
   // update rules) and frame holds its links; otherwise the path's CrawlResult.
   static constexpr int kDescend = 2;
-  int Enter(const char* name, const std::string& urlPath, const std::string& saveFolder,
-            const std::string& compareFolder, int depth, Frame* frame);
+  // fetcher: the walk's own, or that of another connection (which enters a file the walk
+  // handed over).
+  int Enter(KtWdlFetcher* fetcher, const char* name, const std::string& urlPath,
+            const std::string& saveFolder, const std::string& compareFolder, int depth,
+            Frame* frame);
+  // The path names a file that is not scanned for links whatever the server answers, so that
+  // another connection may fetch it while the walk goes on.
+  bool IsFetchedAside(const std::string& urlPath) const;
+  // The loop of Crawl over the frames below the start page.
+  int Walk(const char* name, std::vector<Frame>* frames);
+  // Waits until no file of the path (ignoring case) is in flight; nothing without a pool.
+  void AwaitFile(std::string_view path);
 
   KtWdlSession* m_Session;
   KtWdlSite* m_Site;
   KtWdlFetcher* m_Fetcher;
+  KtWdlFetchPool* m_Pool = nullptr;  // while Crawl runs with further connections
 };
 
 class KtWdlMultiThread : public CWinThread {

@@ -7,6 +7,7 @@
 
 #include "platform/codepage.h"
 #include "platform/http.h"
+#include "platform/mutex.h"
 #include "util/log.h"
 
 namespace {
@@ -38,6 +39,12 @@ std::string_view DropLeadingSlash(const char* path) {
   return p;
 }
 
+// The site's lock, also from its const members (the lock itself is mutable).
+using SiteLock = hvthread::LockGuard<KtWdlSite>;
+KtWdlSite& Lockable(const KtWdlSite& site) {
+  return const_cast<KtWdlSite&>(site);
+}
+
 }  // namespace
 
 KtWdlSite::KtWdlSite(CInternetSession* session, HvrJobInfo* job) : m_Job(job), m_Session(session) {
@@ -53,11 +60,15 @@ KtWdlSite::KtWdlSite(CInternetSession* session, HvrJobInfo* job) : m_Job(job), m
   failed |= SetBufferSize(job->BufferSize);
   failed |= SetInterval(job->Interval);
   SetLimits(job->MaxFiles, static_cast<int64_t>(job->MaxKBytes) * 1024);
+  SetConnections(job->Connections);
   if (failed != 0) {
     SetJobError(HVR_ERR_SETTING, "the start URL names no server");
     return;
   }
-  if (OpenConnection() == -1) SetJobError(HVR_ERR_SESSION, m_Reason);
+  if (OpenConnection() == -1) {
+    SiteLock lock(*this);
+    SetJobError(HVR_ERR_SESSION, Reason());
+  }
 }
 
 KtWdlSite::~KtWdlSite() {
@@ -73,16 +84,36 @@ KtWdlSite::~KtWdlSite() {
 
 int KtWdlSite::OpenConnection() {
   if (m_Server.empty() || m_Session == nullptr) {
-    m_Reason = "no internet session";
+    NoteReason("no internet session");
     return -1;
   }
   try {
     m_Connection = m_Session->GetHttpConnection(m_Server.c_str(), m_Port);
   } catch (const CInternetException& e) {
-    m_Reason = e.what();
+    NoteReason(e.what());
     return -1;
   }
   return 0;
+}
+
+std::unique_ptr<CHttpConnection> KtWdlSite::OpenExtraConnection() const {
+  if (m_Server.empty() || m_Session == nullptr) return nullptr;
+  try {
+    return std::unique_ptr<CHttpConnection>(m_Session->GetHttpConnection(m_Server.c_str(), m_Port));
+  } catch (const CInternetException&) {
+    return nullptr;
+  }
+}
+
+int KtWdlSite::SetConnections(int count) {
+  m_Connections = std::clamp(count, 1, static_cast<int>(HVR_MAX_CONNECTIONS));
+  return 0;
+}
+
+int KtWdlSite::GetConnections() const {
+  // A limit must end the walk after the same files as with one connection: files fetched
+  // beside the walk would count towards it in another order.
+  return HasLimits() ? 1 : m_Connections;
 }
 
 int KtWdlSite::SetName(const char* name) {
@@ -179,7 +210,13 @@ KtWdlUrlItem* KtWdlSite::FindNoCase(std::string_view path) const {
   return id == KtWdlUrlRegistry::kNone ? nullptr : const_cast<KtWdlUrlItem*>(&m_Urls.Item(id));
 }
 
+std::string KtWdlSite::GetUrlPath(uint32_t number) const {
+  SiteLock lock(Lockable(*this));
+  return m_Urls.PathOf(number);
+}
+
 std::vector<std::string> KtWdlSite::GetUrlPaths(const KtWdlLinkList& links) const {
+  SiteLock lock(Lockable(*this));
   std::vector<std::string> paths;
   paths.reserve(links.size());
   for (uint32_t number : links) paths.push_back(GetUrlPath(number));
@@ -202,6 +239,7 @@ std::string KtWdlSite::ListedForm(const char* path) const {
 
 int KtWdlSite::AddUrl(const char* path, KtWdlLinkList* links, int depth) {
   if (path == nullptr) return -1;
+  SiteLock lock(*this);
   std::string p(DropLeadingSlash(path));
   // A query page is filtered by its path; the query only makes it a file of its own.
   const std::string query(std::string_view(p).substr(PathWithoutQuery(p).size()));
@@ -259,6 +297,9 @@ void KtWdlSite::AddReceivedBytes(int64_t count) {
 int32_t KtWdlSite::CheckLimits() {
   int32_t reached = m_LimitReached.load(std::memory_order_relaxed);
   if (reached != HVR_LIMIT_NONE) return reached;
+  SiteLock lock(*this);
+  reached = m_LimitReached.load(std::memory_order_relaxed);
+  if (reached != HVR_LIMIT_NONE) return reached;
   if (m_MaxFiles > 0 && GetRestoredCount() >= m_MaxFiles) {
     reached = HVR_LIMIT_FILES;
   } else if (m_MaxBytes > 0 && m_ReceivedBytes.load(std::memory_order_relaxed) >= m_MaxBytes) {
@@ -278,6 +319,7 @@ bool KtWdlSite::IsDisallowed(std::string_view path) const {
 
 int KtWdlSite::MarkRestored(const char* path) {
   if (path == nullptr) return 0;
+  SiteLock lock(*this);
   KtWdlUrlItem* item = FindExact(DropLeadingSlash(path));
   if (item != nullptr) {
     m_RestoredCount.fetch_add(1, std::memory_order_relaxed);
@@ -286,23 +328,30 @@ int KtWdlSite::MarkRestored(const char* path) {
   return 0;
 }
 
+std::string& KtWdlSite::Reason() const {
+  return m_Reasons[std::this_thread::get_id()];
+}
+
 void KtWdlSite::NoteReason(std::string_view reason) {
-  m_Reason = reason;
+  SiteLock lock(*this);
+  Reason() = reason;
 }
 
 int KtWdlSite::ReportUrlError(const char* path, int32_t code, std::string_view reason) {
   if (path == nullptr) path = "";
+  SiteLock lock(*this);
   if (IsLogging()) Logf("Error(%x):%s", static_cast<unsigned>(code), path);
   // A file that failed takes the reason of the failure behind it; other codes only their own.
-  if (!reason.empty()) m_Reason = reason;
-  SetJobError(code, !reason.empty() || code == HVR_ERR_FILE ? std::string_view(m_Reason)
-                                                            : std::string_view());
+  std::string& noted = Reason();
+  if (!reason.empty()) noted = reason;
+  SetJobError(
+      code, !reason.empty() || code == HVR_ERR_FILE ? std::string_view(noted) : std::string_view());
   std::string_view p = DropLeadingSlash(path);
   KtWdlUrlItem* item = FindExact(p);
   if (item == nullptr) return 0;
   if (code == HVR_ERR_FILE) {
     m_Job->FailedFiles.emplace_back(p);
-    m_Job->FailedReasons.emplace_back(m_Reason);
+    m_Job->FailedReasons.emplace_back(noted);
     m_FailedCount.fetch_add(1, std::memory_order_relaxed);
   }
   item->SetError(code);
@@ -310,11 +359,13 @@ int KtWdlSite::ReportUrlError(const char* path, int32_t code, std::string_view r
 }
 
 int KtWdlSite::IsListed(const char* path) const {
+  SiteLock lock(Lockable(*this));
   return (path != nullptr && FindExact(path) != nullptr) ? 1 : 0;
 }
 
 int KtWdlSite::IsRestored(const char* path) const {
   if (path == nullptr) return 0;
+  SiteLock lock(Lockable(*this));
   if (const KtWdlUrlItem* item = FindNoCase(path)) return item->IsRestored();
   std::string_view p(path);
   if (p.empty() || cp932::EndsWithChar(p, '/')) {
@@ -329,12 +380,14 @@ int KtWdlSite::IsRestored(const char* path) const {
 
 int KtWdlSite::IsFailed(const char* path) const {
   if (path == nullptr) return 0;
+  SiteLock lock(Lockable(*this));
   const KtWdlUrlItem* item = FindNoCase(path);
   return item != nullptr ? item->IsFailed() : 0;
 }
 
 int KtWdlSite::LogCaseTwin(const char* path) const {
   if (path == nullptr || !IsLogging()) return 0;
+  SiteLock lock(Lockable(*this));
   std::string p(path);
   uint32_t id = m_Urls.FindNoCase(p);
   if (id == KtWdlUrlRegistry::kNone && (p.empty() || cp932::EndsWithChar(p, '/'))) {
@@ -357,6 +410,7 @@ int KtWdlSite::LogCaseTwin(const char* path) const {
 }
 
 int KtWdlSite::ClearUrls() {
+  SiteLock lock(*this);
   m_Urls.Clear();
   m_RestoredCount.store(0);
   m_FailedCount.store(0);
@@ -374,6 +428,7 @@ int KtWdlSite::SetState(int state) {
 }
 
 int KtWdlSite::SetError(int32_t code, std::string_view reason) {
+  SiteLock lock(*this);
   if (IsLogging()) Logf("Error(%x)", static_cast<unsigned>(code));
   SetJobError(code, reason);
   return 0;
@@ -398,6 +453,7 @@ int KtWdlSite::IsLogging() const {
 
 int KtWdlSite::WriteLog(const char* text, int stamped) {
   if (m_Job->Log == nullptr) return -1;
+  SiteLock lock(*this);
   m_Job->Log->WriteLine(text, stamped);
   return 0;
 }

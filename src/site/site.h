@@ -8,8 +8,10 @@
 // through hash indexes so that each costs O(1) on average. Each folder of the paths is kept
 // once, so that a page of many links below a deep folder costs little more than its names.
 //
-// Threads: settings, filters and the registry are touched by the host's thread before the worker
-// starts and by the worker afterwards. The state and the counters are atomics read by the host.
+// Threads: settings and filters are set by the host's thread before the worker starts and only
+// read afterwards. The registry, the noted reasons, the job's result fields and the log are
+// shared by the walk and the threads of its other connections: each call that touches them takes
+// the site's lock itself. The state and the counters are atomics read by the host.
 #ifndef HARVO_SITE_SITE_H
 #define HARVO_SITE_SITE_H
 
@@ -18,6 +20,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -54,6 +58,9 @@ class CAPABILITY("mutex") KtWdlSite {
   int GetBufferSize() const { return m_BufferSize; }
   int SetInterval(int milliseconds);
   int GetInterval() const { return m_Interval; }
+  // Connections used at once, 1 to HVR_MAX_CONNECTIONS (0 or less: 1). Limits make it 1.
+  int SetConnections(int count);
+  int GetConnections() const;
 
   // Limits of the walk (0 or less: none): files saved, bytes of bodies received.
   void SetLimits(int32_t maxFiles, int64_t maxBytes);
@@ -74,6 +81,9 @@ class CAPABILITY("mutex") KtWdlSite {
   // The scheme of the site's own absolute links: "https" for a secure site, else "http".
   const char* GetLinkScheme() const { return IsSecure() ? "https" : "http"; }
   CHttpConnection* GetConnection() const { return m_Connection; }
+  // A further connection to the site's server, owned by the caller (deleted before the site);
+  // null when none could be made.
+  std::unique_ptr<CHttpConnection> OpenExtraConnection() const;
 
   // Start URL and folders.
   int SetUrl(const char* url);
@@ -112,7 +122,7 @@ class CAPABILITY("mutex") KtWdlSite {
   // URL registry. links receives each newly accepted path's number in page order (may be null).
   int AddUrl(const char* path, KtWdlLinkList* links, int depth);
   // The path of an accepted item, by the number AddUrl gave it.
-  std::string GetUrlPath(uint32_t number) const { return m_Urls.PathOf(number); }
+  std::string GetUrlPath(uint32_t number) const;
   // The paths of a list of links.
   std::vector<std::string> GetUrlPaths(const KtWdlLinkList& links) const;
   int MarkRestored(const char* path);
@@ -120,7 +130,8 @@ class CAPABILITY("mutex") KtWdlSite {
   // HVR_ERR_FILE the reason noted for the file), FailedFiles with FailedReasons for a listed
   // path that failed with HVR_ERR_FILE.
   int ReportUrlError(const char* path, int32_t code, std::string_view reason = {});
-  // The reason behind the next failure of the current file, in words (empty: none known).
+  // The reason behind the next failure of the current file, in words (empty: none known). Each
+  // thread that fetches files keeps its own.
   void NoteReason(std::string_view reason);
   int IsListed(const char* path) const;
   int IsRestored(const char* path) const;
@@ -133,6 +144,7 @@ class CAPABILITY("mutex") KtWdlSite {
   size_t GetUrlCount() const { return m_Urls.Size(); }
   int GetRestoredCount() const { return m_RestoredCount.load(std::memory_order_relaxed); }
   int GetFailedCount() const { return m_FailedCount.load(std::memory_order_relaxed); }
+  bool HasLimits() const { return m_MaxFiles > 0 || m_MaxBytes > 0; }
 
   // Run state of the job. Created and running count as running; finished is final.
   enum RunState { kCreated = 0, kRunning = 1, kFinished = 2 };
@@ -160,10 +172,12 @@ class CAPABILITY("mutex") KtWdlSite {
   KtWdlUrlItem* FindExact(std::string_view path) const;
   KtWdlUrlItem* FindNoCase(std::string_view path) const;
   void SetJobError(int32_t code, std::string_view reason);
+  // The calling thread's noted reason (the lock is held).
+  std::string& Reason() const;
   void Logf(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
   HvrJobInfo* m_Job;
-  hvthread::RecursiveMutex m_Lock;
+  mutable hvthread::RecursiveMutex m_Lock;
   std::atomic<int> m_State{0};
   CInternetSession* m_Session;
   std::string m_Server;
@@ -179,12 +193,14 @@ class CAPABILITY("mutex") KtWdlSite {
   int m_MaxDirDepth = -1;
   int m_BufferSize = 0;
   int m_Interval = 0;
+  int m_Connections = 1;
   std::vector<std::string> m_Types;
   std::vector<std::string> m_ExcludeTypes;
   int m_AllTypes = 0;
   uint32_t m_Options = 0;
   RobotsRules m_Robots;
-  std::string m_Reason;  // why the current file failed, where known
+  // Why the current file of each thread failed, where known.
+  mutable std::unordered_map<std::thread::id, std::string> m_Reasons;
   KtWdlUrlRegistry m_Urls;
   int32_t m_MaxFiles = 0;
   int64_t m_MaxBytes = 0;

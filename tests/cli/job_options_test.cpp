@@ -144,6 +144,17 @@ TEST(JobOptions, LimitsReachTheRecordAndBadOnesAreRefused) {
   }
 }
 
+TEST(JobOptions, ConnectionsDefaultToFourOneWithPlainAndAreBounded) {
+  EXPECT_EQ(Parse({}).job.Connections, 4);
+  EXPECT_EQ(Parse({"--plain"}).job.Connections, 1);
+  EXPECT_EQ(Parse({"--connections", "8"}).job.Connections, 8);
+  EXPECT_EQ(Parse({"--plain", "--connections", "2"}).job.Connections, 2);
+  EXPECT_EQ(Parse({"--connections", "16"}).job.Connections, HVR_MAX_CONNECTIONS);
+  for (const char* bad : {"0", "-1", "17", "many"}) {
+    EXPECT_FALSE(Parse({"--connections", bad}).ok) << bad;
+  }
+}
+
 TEST(Limits, SizesInKiBRoundedUp) {
   const struct {
     const char* text;

@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "harvo.h"
 #include "platform/fs.h"
@@ -166,6 +168,84 @@ TEST_F(SiteCopyTest, LinkDepthZeroFetchesTheStartPageAndItsImagesOnly) {
   handle.Run(&job);
   EXPECT_EQ(FilesBelow(Copy()),
             (std::set<std::string>{"index.html", "img/bg.gif", "img/logo.gif"}));
+}
+
+// What a copy left and what the server was asked for it.
+struct CopyRecord {
+  bool finished = false;
+  std::map<std::string, std::string> files;  // relative path -> bytes
+  int restored = 0;
+  int failed = 0;
+  std::set<std::string> failedFiles;
+  std::multiset<std::string> requests;  // the server's access-log lines
+};
+
+CopyRecord CopyWith(const NginxServer& nginx, const std::string& start, const std::string& folder,
+                    int32_t options, int connections) {
+  HvrJobInfo job = MakeJob(nginx.url(start), folder, true);
+  job.Options = options;
+  job.Connections = connections;
+  const size_t logged = nginx.accessLog().size();
+  TestHandle handle;
+  TestHandle::Outcome outcome = handle.Run(&job);
+  CopyRecord record;
+  record.finished = outcome.finished;
+  record.restored = outcome.restored;
+  record.failed = outcome.failed;
+  record.failedFiles.insert(outcome.failedFiles.begin(), outcome.failedFiles.end());
+  std::istringstream lines(nginx.accessLog().substr(logged));
+  for (std::string line; std::getline(lines, line);) record.requests.insert(line);
+  const std::string site = folder + "/127.0.0.1/";
+  for (const auto& entry : fs::recursive_directory_iterator(site)) {
+    if (entry.is_regular_file()) {
+      record.files[fs::relative(entry.path(), site).generic_string()] =
+          ReadFileText(entry.path().string());
+    }
+  }
+  return record;
+}
+
+void ExpectSameCopy(const CopyRecord& one, const CopyRecord& many) {
+  ASSERT_TRUE(one.finished);
+  ASSERT_TRUE(many.finished);
+  EXPECT_FALSE(one.files.empty());
+  EXPECT_EQ(one.requests, many.requests);
+  EXPECT_EQ(one.files, many.files);
+  EXPECT_EQ(one.restored, many.restored);
+  EXPECT_EQ(one.failed, many.failed);
+  EXPECT_EQ(one.failedFiles, many.failedFiles);
+}
+
+// The link options the command turns on.
+constexpr int32_t kLinkOptions = HVR_OPT_ROOT_LINKS | HVR_OPT_MORE_LINKS | HVR_OPT_QUERY_PAGES |
+                                 HVR_OPT_REMOTE_LINKS | HVR_OPT_COMPRESSION | HVR_OPT_ROBOTS |
+                                 HVR_OPT_INDEX_ONCE;
+
+TEST_F(SiteCopyTest, FourConnectionsMakeTheSameCopyAsOne) {
+  for (int32_t options : {0, kLinkOptions}) {
+    SCOPED_TRACE(options);
+    TempDir one, many;
+    ExpectSameCopy(CopyWith(*nginx_, "/", one.path(), options, 1),
+                   CopyWith(*nginx_, "/", many.path(), options, 4));
+  }
+}
+
+TEST(TodaysSiteCopyTest, FourConnectionsMakeTheSameCopyAsOne) {
+  if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  TempDir site;
+  fs::copy(std::string(HARVO_SOURCE_DIR) + "/tests/e2e/today-site", site.path(),
+           fs::copy_options::recursive);
+  NginxOptions gzip;
+  gzip.gzip = true;
+  NginxServer nginx(site.path(), gzip,
+                    "location = /list.php { default_type text/html; "
+                    "try_files /list-$arg_page.html =404; }");
+  for (int32_t options : {0, kLinkOptions}) {
+    SCOPED_TRACE(options);
+    TempDir one, many;
+    ExpectSameCopy(CopyWith(nginx, "/", one.path(), options, 1),
+                   CopyWith(nginx, "/", many.path(), options, 4));
+  }
 }
 
 // A chain of pages, each linking to the next, deeper than any thread's stack would allow for

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "harvo.h"
 #include "site/site.h"
@@ -235,6 +236,39 @@ TEST_F(SiteRegistryTest, Log_NothingIsWrittenWithoutAnOpenLog) {
   EXPECT_EQ(site.IsLogging(), 0);
   site.ReportUrlError("a.html", HVR_ERR_FILE);
   EXPECT_EQ(job_.FailedFiles.size(), 1u);
+}
+
+// Files fetched over other connections fail on threads of their own: each failure keeps the
+// reason noted on its own thread, whatever another thread noted meanwhile.
+TEST_F(SiteRegistryTest, ReportUrlError_TakesTheReasonNotedOnItsOwnThread) {
+  KtWdlSite& site = MakeSite();
+  site.SetAllTypes();
+  site.AddUrl("a.gif", nullptr, 0);
+  site.AddUrl("b.gif", nullptr, 0);
+  site.NoteReason("reason of a");
+  std::thread other([&] {
+    site.NoteReason("reason of b");
+    site.ReportUrlError("b.gif", HVR_ERR_FILE);
+  });
+  other.join();
+  site.ReportUrlError("a.gif", HVR_ERR_FILE);
+  EXPECT_EQ(job_.FailedFiles, (std::vector<std::string>{"b.gif", "a.gif"}));
+  EXPECT_EQ(job_.FailedReasons, (std::vector<std::string>{"reason of b", "reason of a"}));
+  EXPECT_EQ(job_.ErrorText, "reason of a");
+}
+
+TEST_F(SiteRegistryTest, Connections_AreClampedAndOneWithALimit) {
+  const struct {
+    int32_t asked;
+    int32_t maxFiles;
+    int expected;
+  } kCases[] = {{0, 0, 1},   {-3, 0, 1},    {1, 0, 1}, {4, 0, 4},
+                {16, 0, 16}, {1000, 0, 16}, {4, 10, 1}};
+  for (const auto& c : kCases) {
+    job_.Connections = c.asked;
+    job_.MaxFiles = c.maxFiles;
+    EXPECT_EQ(MakeSite().GetConnections(), c.expected) << c.asked << " " << c.maxFiles;
+  }
 }
 
 }  // namespace

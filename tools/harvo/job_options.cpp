@@ -13,6 +13,9 @@
 
 namespace {
 
+// Connections of a copy unless --connections or --plain says otherwise.
+constexpr int32_t kDefaultConnections = 4;
+
 // Extensions as the library compares them: a leading "." and at least one character after it.
 const CLI::Validator kExtension(
     [](std::string& value) -> std::string {
@@ -196,6 +199,12 @@ void AddJobOptions(CLI::App* command, JobOptions* options, bool withSiteName) {
       command->add_flag("--plain", options->plain,
                         "Every extension off and pages only: exactly the library's default walk");
   plain->excludes(insecure);
+  command
+      ->add_option("--connections", options->connections,
+                   "Fetch over N connections at once (default 4, 1 with --plain); pages are "
+                   "still walked one after the other, in the same order")
+      ->type_name("N")
+      ->check(CLI::Range(1, static_cast<int>(HVR_MAX_CONNECTIONS)));
   command->add_option("--max-files", options->maxFiles, "Stop once N files were saved")
       ->type_name("N")
       ->check(CLI::Range(1, INT32_MAX));
@@ -292,6 +301,8 @@ void FillJobInfo(const JobOptions& options, HvrJobInfo* job) {
   job->Interval = options.interval;
   job->MaxFiles = options.maxFiles;
   job->MaxKBytes = options.maxKBytes;
+  job->Connections =
+      options.connections > 0 ? options.connections : (options.plain ? 1 : kDefaultConnections);
 }
 
 std::string LimitWords(const JobOptions& options, int32_t limitReached) {

@@ -44,6 +44,7 @@ struct JobOptions {
   bool insecure = false;      // TLS without certificate checks (off unless asked for)
 
   // Limits (0: none).
+  int32_t connections = 0;  // --connections N; 0: the command's default (1 with --plain)
   int32_t maxFiles = 0;
   int32_t maxKBytes = 0;
   std::string maxSizeText;  // as given, for the summary
