@@ -45,7 +45,13 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
   hvfs::OutputFile out;
   // No symbolic link below the site folder is followed on the way to the file.
   const std::string siteFolder = m_Site->GetSaveFolder();
-  if (!out.Open(m_SaveDirectory + m_LocalName, &siteFolder)) {
+  bool opened = out.Open(m_SaveDirectory + m_LocalName, &siteFolder);
+  if (!opened && !m_SaveDirectory.empty() && m_MadeFolder == m_SaveDirectory) {
+    // The folder was made for an earlier file; something may have removed it since.
+    MakeSaveFolder();
+    opened = out.Open(m_SaveDirectory + m_LocalName, &siteFolder);
+  }
+  if (!opened) {
     m_Site->NoteReason(out.ErrorText());
     CloseRequest();
     return -1;

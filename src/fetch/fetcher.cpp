@@ -177,14 +177,18 @@ int KtWdlFetcher::StartRequest(const char* siteName, const char* urlPath, const 
     m_Site->ReportUrlError(urlPath, HVR_ERR_SETTING, "the earlier copy cannot be read");
     result = -1;
   }
-  if (!m_SaveDirectory.empty()) {
-    // The site folder is reached as the save root leads to it; below it no symbolic link is
-    // followed (the file's own Open reports such a folder as the reason of its failure).
-    const std::string siteFolder = m_Site->GetSaveFolder();
-    if (!siteFolder.empty()) CreateFolders(siteFolder);
-    hvfs::CreateFoldersBeneath(siteFolder, m_SaveDirectory);
-  }
+  // Files come folder by folder: a folder made for the file before is not made again.
+  if (!m_SaveDirectory.empty() && m_SaveDirectory != m_MadeFolder) MakeSaveFolder();
   return result;
+}
+
+void KtWdlFetcher::MakeSaveFolder() {
+  // The site folder is reached as the save root leads to it; below it no symbolic link is
+  // followed (the file's own Open reports such a folder as the reason of its failure).
+  const std::string siteFolder = m_Site->GetSaveFolder();
+  if (!siteFolder.empty()) CreateFolders(siteFolder);
+  m_MadeFolder = hvfs::CreateFoldersBeneath(siteFolder, m_SaveDirectory) == 0 ? m_SaveDirectory
+                                                                              : std::string();
 }
 
 int KtWdlFetcher::SendRequest(const char* urlPath) {

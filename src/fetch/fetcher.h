@@ -108,6 +108,8 @@ class KtWdlFetcher {
   // The server's answers behind FindIndexName: .htaccess, then the probes.
   std::string LookUpIndexName(const std::string& directory);
   int CheckLocalCopy(const char* directory);
+  // Makes the save folder, and the folders above it up to the site folder.
+  void MakeSaveFolder();
   // The saved file holds the body byte for byte (so its size is the server's length): every
   // file but an HTML page, and a page saved raw in its received code.
   bool IsSavedAsReceived() const;
@@ -233,6 +235,8 @@ class KtWdlFetcher {
   bool m_Encoded = false;                   // the body comes compressed and is read decoded
   int32_t m_LastModified = 0;
   std::string m_SaveDirectory;
+  // The save folder that MakeSaveFolder made last (empty when making it failed).
+  std::string m_MadeFolder;
   std::atomic<int32_t> m_Received{0};
   std::string m_CompareDirectory;
   // The current file as the progress queries show it: set when a request has been made.

@@ -310,3 +310,22 @@ TEST_F(CrawlTest, FailureReasons_NameWhatTheSystemAndTheServerSaid) {
 }
 
 }  // namespace
+
+TEST_F(CrawlTest, AFolderRemovedDuringTheWalk_IsMadeAgainForItsNextFile) {
+  // The save folder is made once for the files that follow one another in it; when something
+  // removes it meanwhile, the next file makes it again instead of failing.
+  server_.Set("/index.html", R::Ok("<img src=\"sub/a.gif\"><img src=\"sub/b.gif\">"));
+  server_.Set("/sub/a.gif", R::Ok("a"));
+  const std::string sub = SiteFolder() + "sub";
+  server_.SetHandler([sub](const ScriptedRequest& r) -> std::optional<R> {
+    if (r.target != "/sub/b.gif") return std::nullopt;
+    std::error_code error;
+    std::filesystem::remove_all(sub, error);
+    return R::Ok("b");
+  });
+  HvrJobInfo job = Job("/index.html");
+  auto outcome = handle_.Run(&job);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.failed, 0);
+  EXPECT_EQ(ReadFileText(SiteFolder() + "sub/b.gif"), "b");
+}
