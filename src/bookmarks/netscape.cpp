@@ -93,6 +93,16 @@ bool NetscapeValue(const char* key, const char* name, std::string* value) {
   return true;
 }
 
+// The end of the folder part of an installation path: its last separator, "/" in a path mapped
+// to the host's files, "\" in a path that is the system's own.
+size_t LastSeparator(std::string_view path) {
+  size_t slash = cp932::FindLast(path, '/');
+  size_t backslash = cp932::FindLast(path, '\\');
+  if (slash == cp932::npos) return backslash;
+  if (backslash == cp932::npos) return slash;
+  return slash > backslash ? slash : backslash;
+}
+
 }  // namespace
 
 int ReadBookmarkFile(const char* file, HvrLinkArray* array, const char* root) {
@@ -129,7 +139,7 @@ int Get4xBookmarkFile(std::string* path) {
   if (!NetscapeValue(kMainKey, "Install Directory", &install)) return -1;
   if (!NetscapeValue(kBiffKey, "CurrentUser", &user)) return -1;
   std::string result = hvwine::MapWindowsPath(install);
-  size_t slash = cp932::FindLast(result, '/');
+  size_t slash = LastSeparator(result);
   result.resize(slash == cp932::npos ? 0 : slash + 1);
   result += "Users/" + user + "/bookmark.htm";
   *path = std::move(result);

@@ -13,8 +13,8 @@
 int ReadBookmarkFile(const char* file, HvrLinkArray* array, const char* root);
 
 // Sets *path to the Netscape 4.x user's "bookmark.htm": the installation folder up to its last
-// "/", then "Users/<current user>/bookmark.htm". 0 on success; -1 (and *path unchanged) when a
-// registry key is missing.
+// separator ("/" or "\"), then "Users/<current user>/bookmark.htm". 0 on success; -1 (and *path
+// unchanged) when a registry key is missing.
 int Get4xBookmarkFile(std::string* path);
 
 #endif  // HARVO_BOOKMARKS_NETSCAPE_H

@@ -12,11 +12,13 @@ using Links = std::vector<std::string>;
 
 class FavoritesTest : public WinePrefixTest {
  protected:
-  FavoritesTest() { SetFavoritesValue(R"(str(2):"%USERPROFILE%\\Favorites")"); }
+  static constexpr char kKey[] =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+  FavoritesTest() { SetExpandString(Hive::kUser, kKey, "Favorites", "%USERPROFILE%\\Favorites"); }
 
   void SetFavoritesValue(const std::string& data) {
-    WriteUserReg(Key("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                     {"\"Favorites\"=" + data}));
+    SetString(Hive::kUser, kKey, "Favorites", data);
   }
   std::string Favorites(const std::string& relative = "") const {
     return OnDriveC("users/tester/Favorites/" + relative);
@@ -54,7 +56,9 @@ TEST_F(FavoritesTest, TakesOnlyVisibleShortcutsWithHttpInTheirUrl) {
   Shortcut("inside.url", "ftp://x.example/?from=http://y.example/");
   Shortcut("upper.URL", "http://upper.example/");
   Shortcut(".hidden.url", "http://hidden.example/");
-  Shortcut(".url", "http://dotonly.example/");  // hidden here: its name begins with "."
+  Shortcut(".url", "http://dotonly.example/");  // hidden: its name begins with "."
+  MarkHidden("users/tester/Favorites/.hidden.url");
+  MarkHidden("users/tester/Favorites/.url");
   Shortcut(".private/p.url", "http://private.example/");
   Shortcut("long.url", "http://long.example/" + std::string(3000, 'x'));
   WriteFileText(Favorites("nourl.url"), "[InternetShortcut]\r\nIconIndex=0\r\n");
@@ -88,15 +92,18 @@ TEST_F(FavoritesTest, MissingOrUnusableFavoritesValueAddsNothing) {
   Shortcut("a.url", "http://a.example/");
   EXPECT_EQ(Read(nullptr), Links{"/|a|http://a.example/"});
 
-  SetFavoritesValue(R"("C:\\users\\tester\\Missing")");
+  SetFavoritesValue(WinPath("users\\tester\\Missing"));
   EXPECT_TRUE(Read().empty());
-  SetFavoritesValue(R"("")");  // would otherwise walk the root of the file system
+  SetFavoritesValue("");  // would otherwise walk the root of the file system
   EXPECT_TRUE(Read().empty());
-  SetFavoritesValue("\"C:\\\\" + std::string(250, 'x') + "\\\\%USERPROFILE%\"");  // > 260 after
+  // 259 characters as stored, over 260 once expanded.
+  const std::string tail = "\\%USERPROFILE%";
+  SetExpandString(Hive::kUser, kKey, "Favorites",
+                  WinPath(std::string(259 - WinPath("").size() - tail.size(), 'x') + tail));
   EXPECT_TRUE(Read().empty());
-  SetFavoritesValue("dword:00000001");
+  SetDword(Hive::kUser, kKey, "Favorites", 1);
   EXPECT_TRUE(Read().empty());
-  fs::remove(dir_ / "user.reg");
+  RemoveValue(Hive::kUser, kKey, "Favorites");
   EXPECT_TRUE(Read().empty());
 }
 

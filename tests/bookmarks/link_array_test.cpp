@@ -11,8 +11,9 @@ using Links = std::vector<std::string>;
 class LinkArrayTest : public WinePrefixTest {
  protected:
   LinkArrayTest() {
-    WriteUserReg(Key("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                     {R"("Favorites"="C:\\Fav")"}));
+    SetString(Hive::kUser,
+              "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+              "Favorites", WinPath("Fav"));
     WriteFileText(OnDriveC("Fav/b.url"), "[InternetShortcut]\nURL=http://fav-b.example/\n");
     WriteFileText(OnDriveC("Fav/a.url"), "[InternetShortcut]\nURL=http://fav-a.example/\n");
     WriteFileText(dir_ / "bookmark.htm",

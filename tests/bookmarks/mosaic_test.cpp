@@ -11,10 +11,9 @@ using Links = std::vector<std::string>;
 
 class MosaicTest : public WinePrefixTest {
  protected:
-  MosaicTest() {
-    WriteUserReg(Key("Software\\NCSA\\Mosaic\\Hotlist Manager",
-                     {R"("CurrentHotfile"="C:\\Mosaic\\hotlist.ini")"}));
-  }
+  static constexpr char kKey[] = "Software\\NCSA\\Mosaic\\Hotlist Manager";
+
+  MosaicTest() { SetString(Hive::kUser, kKey, "CurrentHotfile", WinPath("Mosaic\\hotlist.ini")); }
   Links Read(const std::string& content, const char* root = "MO") {
     WriteFileText(OnDriveC("Mosaic/hotlist.ini"), content);
     LinkArrayVar links;
@@ -120,10 +119,9 @@ TEST_F(MosaicTest, NestingAndSharedMenusAreBounded) {
 
 TEST_F(MosaicTest, MissingRegistryValueOrFileAddsNothing) {
   EXPECT_EQ(Read("[Main]\nItem1=A,http://a.example/,0\n", nullptr), Links{"/|A|http://a.example/"});
-  WriteUserReg(Key("Software\\NCSA\\Mosaic\\Hotlist Manager",
-                   {R"("CurrentHotfile"="C:\\Mosaic\\missing.ini")"}));
+  SetString(Hive::kUser, kKey, "CurrentHotfile", WinPath("Mosaic\\missing.ini"));
   EXPECT_TRUE(Read("[Main]\nItem1=A,http://a.example/,0\n").empty());
-  WriteUserReg("");
+  ResetRegistry();
   EXPECT_TRUE(Read("[Main]\nItem1=A,http://a.example/,0\n").empty());
 }
 

@@ -17,14 +17,14 @@ class NetscapeTest : public WinePrefixTest {
     EXPECT_EQ(HvrGetBookmarks((dir_ / "bookmark.htm").c_str(), &links.array, root, 0), 0);
     return Describe(links.array);
   }
+  static constexpr char kMainKey[] = "Software\\Netscape\\Netscape Navigator\\Main";
+  static constexpr char kBiffKey[] = "Software\\Netscape\\Netscape Navigator\\biff";
+
+  // Only the keys whose value is given exist afterwards.
   void SetNetscapeKeys(const std::string& install, const std::string& user) {
-    std::string keys;
-    if (!install.empty())
-      keys +=
-          Key("Software\\Netscape\\Netscape Navigator\\Main", {"\"Install Directory\"=" + install});
-    if (!user.empty())
-      keys += Key("Software\\Netscape\\Netscape Navigator\\biff", {"\"CurrentUser\"=" + user});
-    WriteUserReg(keys);
+    ResetRegistry();
+    if (!install.empty()) SetString(Hive::kUser, kMainKey, "Install Directory", install);
+    if (!user.empty()) SetString(Hive::kUser, kBiffKey, "CurrentUser", user);
   }
 };
 
@@ -112,10 +112,11 @@ TEST_F(NetscapeTest, UnbalancedOrDamagedFilesAddWhatTheyCan) {
 }
 
 TEST_F(NetscapeTest, FourXUserFileComesFromInstallFolderAndCurrentUser) {
-  SetNetscapeKeys(R"("C:\\Program Files\\Netscape\\Program")", R"(str(2):"%USERNAME%")");
+  SetNetscapeKeys(WinPath("Program Files\\Netscape\\Program"), "");
+  SetExpandString(Hive::kUser, kBiffKey, "CurrentUser", "%USERNAME%");
   std::string path = "unchanged";
   EXPECT_EQ(HvrGet4xBookmarksPath(&path), 0);
-  EXPECT_EQ(path, Prefix() + "dosdevices/c:/Program Files/Netscape/Users/tester/bookmark.htm");
+  EXPECT_EQ(path, MappedPath("Program Files\\Netscape\\") + "Users/tester/bookmark.htm");
 
   WriteFileText(OnDriveC("Program Files/Netscape/Users/tester/bookmark.htm"),
                 "<DL><DT><A HREF=\"http://nav.example/\">Nav</A>\n");
@@ -123,18 +124,19 @@ TEST_F(NetscapeTest, FourXUserFileComesFromInstallFolderAndCurrentUser) {
   EXPECT_EQ(HvrGet4xBookmarks(&links.array, "NS4", 0), 0);
   EXPECT_EQ(Describe(links.array), Links{"NS4/|Nav|http://nav.example/"});
 
-  SetNetscapeKeys(R"("D:\\Apps\\Nav\\")", R"("guest")");
+  // An installation folder ending in its separator.
+  SetNetscapeKeys(WinPath("Apps\\Nav\\"), "guest");
   EXPECT_EQ(HvrGet4xBookmarksPath(&path), 0);
-  EXPECT_EQ(path, Prefix() + "dosdevices/d:/Apps/Nav/Users/guest/bookmark.htm");
+  EXPECT_EQ(path, MappedPath("Apps\\Nav\\") + "Users/guest/bookmark.htm");
 
   // Main without its value: the installation folder counts as empty.
-  WriteUserReg(Key("Software\\Netscape\\Netscape Navigator\\Main", {}) +
-               Key("Software\\Netscape\\Netscape Navigator\\biff", {R"("CurrentUser"="guest")"}));
+  SetNetscapeKeys("", "guest");
+  AddKey(Hive::kUser, kMainKey);
   EXPECT_EQ(HvrGet4xBookmarksPath(&path), 0);
   EXPECT_EQ(path, "Users/guest/bookmark.htm");
 
   path = "unchanged";
-  SetNetscapeKeys(R"("D:\\Apps\\Nav\\Program")", "");
+  SetNetscapeKeys(WinPath("Apps\\Nav\\Program"), "");
   EXPECT_EQ(HvrGet4xBookmarksPath(&path), 0);
   EXPECT_EQ(path, "unchanged");
   EXPECT_EQ(HvrDelLinkArray(&links.array), 0);

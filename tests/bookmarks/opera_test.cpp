@@ -10,11 +10,14 @@ using Links = std::vector<std::string>;
 
 class OperaTest : public WinePrefixTest {
  protected:
-  OperaTest() { SetPath(R"("C:\\Program Files\\Opera")"); }
-  void SetPath(const std::string& data) {
-    WriteSystemReg(Key("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Opera.exe",
-                       {R"(@="C:\\Program Files\\Opera\\Opera.exe")", "\"Path\"=" + data}));
+  static constexpr char kKey[] =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Opera.exe";
+
+  OperaTest() {
+    SetString(Hive::kMachine, kKey, "", WinPath("Program Files\\Opera\\Opera.exe"));
+    SetPath(WinPath("Program Files\\Opera"));
   }
+  void SetPath(const std::string& data) { SetString(Hive::kMachine, kKey, "Path", data); }
   Links Read(const std::string& content, const char* root = "OP") {
     WriteFileText(OnDriveC("Program Files/Opera/Opera5.adr"), content);
     LinkArrayVar links;
@@ -79,13 +82,13 @@ TEST_F(OperaTest, AnEntryCutOffByTheEndOfTheFileEndsTheReading) {
 
 TEST_F(OperaTest, ProgramFolderComesFromTheRegistry) {
   const std::string file = "#URL\nNAME=A\nURL=http://a.example/\n";
-  SetPath(R"("C:\\Program Files\\Opera\\")");
+  SetPath(WinPath("Program Files\\Opera\\"));
   EXPECT_EQ(Read(file, nullptr), Links{"/|A|http://a.example/"});
-  SetPath(R"("")");
+  SetPath("");
   EXPECT_TRUE(Read(file).empty());
-  SetPath(R"("C:\\Elsewhere")");
+  SetPath(WinPath("Elsewhere"));
   EXPECT_TRUE(Read(file).empty());
-  WriteSystemReg("");
+  ResetRegistry();
   EXPECT_TRUE(Read(file).empty());
 }
 

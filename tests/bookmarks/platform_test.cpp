@@ -56,20 +56,16 @@ TEST_F(PlatformTest, TextFile_OpensOnlyRegularFiles) {
   EXPECT_FALSE(file.Open("/dev/zero"));    // would never end otherwise
 }
 
-TEST_F(PlatformTest, Registry_ReadsStringsWithEscapesAndCaseInsensitiveNames) {
-  WriteUserReg(Key("Software\\Test\\Main",
-                   {R"("Plain"="C:\\Program Files\\Nav")", R"("Quoted"="say \"hi\"\tnow\n")",
-                    R"("Unicode"="A\x3042\x00e9\xd83d\xde00")", R"("Nul"="ab\0cd")",
-                    R"("Expand"=str(2):"%USERPROFILE%\\Favorites")", R"(@="the default")",
-                    R"("Number"=dword:00000010)", R"("Binary"=hex:01,02,03)",
-                    R"("Multi"=hex(7):41,00,00,00)"}) +
-               Key("Software\\Test\\Other", {R"("Plain"="other key")"}) +
-               Key("Software\\Deep\\Only\\Leaf", {R"("X"="1")"}));
+// What the registry files hold beyond what a test can set through the fixture (registry_test.cpp
+// covers that on both sides): Wine's escapes, embedded NULs, values of other types.
+TEST_F(PlatformTest, Registry_ReadsWineEscapesAndRefusesOtherTypes) {
+  WriteUserReg(
+      Key("Software\\Test\\Main",
+          {R"("Quoted"="say \"hi\"\tnow\n")", R"("Unicode"="A\x3042\x00e9\xd83d\xde00")",
+           R"("Nul"="ab\0cd")", R"("Binary"=hex:01,02,03)", R"("Multi"=hex(7):41,00,00,00)"}));
   hvreg::RegKey key;
-  ASSERT_TRUE(key.Open(hvreg::RegRoot::CurrentUser, "software\\TEST\\main"));
+  ASSERT_TRUE(key.Open(hvreg::RegRoot::CurrentUser, "Software\\Test\\Main"));
   std::string value;
-  EXPECT_TRUE(key.QueryString("plain", 260, &value));
-  EXPECT_EQ(value, "C:\\Program Files\\Nav");
   EXPECT_TRUE(key.QueryString("Quoted", 260, &value));
   EXPECT_EQ(value, "say \"hi\"\tnow\n");
   // U+3042 in Shift_JIS; U+00E9 and U+1F600 have no place in it.
@@ -77,26 +73,12 @@ TEST_F(PlatformTest, Registry_ReadsStringsWithEscapesAndCaseInsensitiveNames) {
   EXPECT_EQ(value, "A\x82\xA0??");
   EXPECT_TRUE(key.QueryString("Nul", 260, &value));
   EXPECT_EQ(value, "ab");
-  EXPECT_TRUE(key.QueryString("EXPAND", 260, &value));
-  EXPECT_EQ(value, "%USERPROFILE%\\Favorites");
-  EXPECT_TRUE(key.QueryString("", 260, &value));
-  EXPECT_EQ(value, "the default");
 
   value = "unchanged";
-  EXPECT_FALSE(key.QueryString("Number", 260, &value));
   EXPECT_FALSE(key.QueryString("Binary", 260, &value));
   EXPECT_FALSE(key.QueryString("Multi", 260, &value));
-  EXPECT_FALSE(key.QueryString("Missing", 260, &value));
   EXPECT_EQ(value, "unchanged");
-  // "C:\Program Files\Nav" is 20 characters: it needs 21 bytes with its zero.
-  EXPECT_TRUE(key.QueryString("Plain", 21, &value));
-  EXPECT_FALSE(key.QueryString("Plain", 20, &value));
-
-  EXPECT_FALSE(key.Open(hvreg::RegRoot::CurrentUser, "Software\\Test\\Mai"));
   EXPECT_FALSE(key.Open(hvreg::RegRoot::LocalMachine, "Software\\Test\\Main"));  // no system.reg
-  // A key that only has sub-keys exists, without values.
-  EXPECT_TRUE(key.Open(hvreg::RegRoot::CurrentUser, "Software\\Deep"));
-  EXPECT_FALSE(key.QueryString("X", 260, &value));
 }
 
 TEST_F(PlatformTest, Registry_RefusesFilesThatAreNotWineRegistries) {
