@@ -34,10 +34,15 @@ setup-windows:
 windows: setup-windows
 	cmake -S . -B build-win32 $(WIN_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 	cmake --build build-win32 -j $(JOBS)
-	cmake -S . -B build-win64 $(WIN_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake -S . -B build-win64 $(WIN_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	  -DHARVO_HOST_CHECK_COPY=$(CURDIR)/$(BUILD)/tests/harvo_check_copy
 	cmake --build build-win64 -j $(JOBS)
 
+# The POSIX build's copy checker opens the copies made under Wine in Chromium (when there is a
+# POSIX build; else that step is skipped).
 windows-test: windows
+	if [ -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake --build $(BUILD) --target harvo_check_copy -j $(JOBS); fi
 	ctest --test-dir build-win32 --output-on-failure
 	scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix
 	scripts/wine-run --start $(CURDIR)/build-win64/wine-prefix

@@ -40,7 +40,23 @@ struct NativeConnection {
   }
 };
 
+// Refused certificates in words of the library's own, the same on every system (Wine's WinInet
+// has no message table: without them a refusal read "WinInet error 12037").
+const char* CertificateWords(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return "certificate has expired or is not yet valid";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return "no certificate subject name matches target host name";
+    case ERROR_INTERNET_INVALID_CA: return "certificate issuer is not trusted";
+    case ERROR_INTERNET_SEC_CERT_REVOKED: return "certificate has been revoked";
+    case ERROR_INTERNET_SEC_INVALID_CERT: return "certificate is invalid";
+    case ERROR_INTERNET_SEC_CERT_ERRORS: return "certificate has errors";
+    default: return nullptr;
+  }
+}
+
 std::string ErrorText(DWORD error) {
+  if (const char* words = CertificateWords(error)) return words;
   char text[512] = {};
   DWORD n = ::FormatMessageA(
       FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

@@ -4,9 +4,9 @@
 #define HARVO_TESTS_CLI_CLI_FIXTURE_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,7 +16,7 @@
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(access(HarvoBinary().c_str(), X_OK), 0)
+    ASSERT_TRUE(std::filesystem::is_regular_file(HarvoBinary()))
         << HarvoBinary() << " is missing: build the harvo_cli target before these tests";
   }
 

@@ -1,8 +1,6 @@
 // Whole sites: a fixture site served by nginx is copied, and the copy browses locally.
 #include <gtest/gtest.h>
 
-#include <iconv.h>
-
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -19,18 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ToEucJp(const std::string& utf8) {
-  iconv_t cd = iconv_open("EUC-JP", "UTF-8");
-  std::string out(utf8.size() * 2 + 8, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size(), outLeft = out.size();
-  char* o = out.data();
-  iconv(cd, &in, &inLeft, &o, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 // A small site with the forms of links a crawl meets. The absolute links name the server.
 void WriteFixtureSite(const std::string& root, const std::string& server) {
@@ -64,7 +50,10 @@ void WriteFixtureSite(const std::string& root, const std::string& server) {
   page("docs/ref/c.htm", "<a href=\"/absolute/path.html\">root-relative</a>");
   page("news/index.htm", "<a href=\"2024/\">2024</a> <a href=\"../docs/ref/\">ref</a>");
   page("news/2024/index.html", "<a href=\"../index.htm\">news</a> <img src=\"pic.gif\">");
-  page("jp/euc.html", ToEucJp("<p>日本語のページ</p><a href=\"../about.html\">戻る</a>"));
+  // "<p>日本語のページ</p>" and a link "戻る" in EUC-JP.
+  page("jp/euc.html",
+       "<p>\xC6\xFC\xCB\xDC\xB8\xEC\xA4\xCE\xA5\xDA\xA1\xBC\xA5\xB8</p>"
+       "<a href=\"../about.html\">\xCC\xE1\xA4\xEB</a>");
   page("hidden.html", "never linked except from a comment");
   for (const char* image : {"img/bg.gif", "img/logo.gif", "news/2024/pic.gif"}) {
     WriteFileText(root + image, gif);
@@ -77,7 +66,7 @@ void WriteFixtureSite(const std::string& root, const std::string& server) {
 std::set<std::string> FilesBelow(const std::string& root) {
   std::set<std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).string());
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), root).generic_string());
   }
   return files;
 }
@@ -233,8 +222,7 @@ TEST_F(SiteCopyTest, FourConnectionsMakeTheSameCopyAsOne) {
 TEST(TodaysSiteCopyTest, FourConnectionsMakeTheSameCopyAsOne) {
   if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
   TempDir site;
-  fs::copy(std::string(HARVO_SOURCE_DIR) + "/tests/e2e/today-site", site.path(),
-           fs::copy_options::recursive);
+  CopyFolderContents(std::string(HARVO_SOURCE_DIR) + "/tests/e2e/today-site", site.path());
   NginxOptions gzip;
   gzip.gzip = true;
   NginxServer nginx(site.path(), gzip,

@@ -97,7 +97,7 @@ TEST_F(TlsTest, HttpsSiteCopiedWithItsOwnAbsoluteLinksWhenTheCaFileTrustsIt) {
   WriteFileText(site_ / "b.html", "<p>b</p>\n");
   WriteFileText(site_ / "c.html", "<p>c</p>\n");
 
-  Session session(certs().caFile());
+  Session session(certs().sessionCaFile());
   ASSERT_EQ(session.opened(), 0);
   HvrJobInfo job = MakeJob(nginx->url("/"), out_.path());
   job.Options = HVR_OPT_HTTPS;
@@ -121,17 +121,26 @@ TEST_F(TlsTest, RefusedCertificatesFailWithTheirReasonUnlessInsecure) {
     bool trustCa;
     const char* reason;
   };
+  // WinInet does not tell a self-signed certificate from one of an unknown issuer; and the
+  // test CA, added to the system's store there, is trusted by every session: the unknown issuer
+  // is a case of the POSIX transport only.
   const Case cases[] = {
       {"expired", &certs().expired(), true, "certificate has expired"},
+#ifdef _WIN32
+      {"self-signed", &certs().selfSigned(), true, "certificate issuer is not trusted"},
+#else
       {"self-signed", &certs().selfSigned(), true, "self-signed certificate"},
+#endif
       {"wrong host", &certs().wrongHost(), true, "subject name matches target host name"},
+#ifndef _WIN32
       {"unknown issuer", &certs().good(), false, "unable to get local issuer certificate"},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto nginx = Serve(*c.files);
     {
-      Session session(c.trustCa ? certs().caFile() : "");
+      Session session(c.trustCa ? certs().sessionCaFile() : "");
       HvrJobInfo job = MakeJob(nginx->url("/index.html"), out_.path());
       job.Options = HVR_OPT_HTTPS;
       ASSERT_TRUE(session.Run(&job));
@@ -141,7 +150,7 @@ TEST_F(TlsTest, RefusedCertificatesFailWithTheirReasonUnlessInsecure) {
       EXPECT_TRUE(ReadFileText(Saved("index.html")).empty());
     }
     {
-      Session session(c.trustCa ? certs().caFile() : "");
+      Session session(c.trustCa ? certs().sessionCaFile() : "");
       HvrJobInfo job = MakeJob(nginx->url("/index.html"), out_.path());
       job.Options = HVR_OPT_HTTPS | HVR_OPT_INSECURE;
       ASSERT_TRUE(session.Run(&job));
@@ -160,7 +169,7 @@ TEST_F(TlsTest, RefusedLinkedFileIsListedWithItsReason) {
   ScriptedServer server;
   server.Set("/index.html", ScriptedResponse::Ok("<a href=\"b.html\">b</a>"));
   server.Redirect("/b.html", nginx->url("/b.html"));
-  Session session(certs().caFile());
+  Session session(certs().sessionCaFile());
   HvrJobInfo job = MakeJob(server.url("/"), out_.path());
   job.Options = HVR_OPT_HTTPS;
   ASSERT_TRUE(session.Run(&job));
@@ -175,7 +184,7 @@ TEST_F(TlsTest, RedirectFromHttpToHttpsIsFollowed) {
   WriteFileText(site_ / "moved.html", "<p>moved</p>\n");
   ScriptedServer server;
   server.Redirect("/index.html", nginx->url("/moved.html"), 301);
-  Session session(certs().caFile());
+  Session session(certs().sessionCaFile());
   HvrJobInfo job = MakeJob(server.url("/index.html"), out_.path());
   job.Options = HVR_OPT_HTTPS;
   ASSERT_TRUE(session.Run(&job));
@@ -186,7 +195,7 @@ TEST_F(TlsTest, RedirectFromHttpToHttpsIsFollowed) {
 TEST_F(TlsTest, WithoutTheBitAnHttpsUrlIsAskedOverPlainHttp) {
   WriteFileText(site_ / "index.html", "<p>secret</p>\n");
   auto nginx = Serve(certs().good());
-  Session session(certs().caFile());
+  Session session(certs().sessionCaFile());
   HvrJobInfo job = MakeJob(nginx->url("/index.html"), out_.path());
   ASSERT_TRUE(session.Run(&job));
   // nginx answers a plain request on its TLS port with status 400.

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,6 +44,7 @@ class ChildProcess {
   void ReadOutput(int outFd, int errFd);
 
   pid_t pid_ = -1;
+  std::intptr_t process_ = 0;  // Windows: the child's process handle
   bool reaped_ = false;
   std::thread reader_;
   std::mutex mutex_;
@@ -57,7 +59,7 @@ ChildResult RunCommand(const std::vector<std::string>& argv,
                        const std::vector<std::string>& env = {}, const std::string& cwd = {},
                        std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-// The built harvo command: HARVO_BINARY_DIR/tools/harvo/harvo.
+// The built harvo command: HARVO_BINARY_DIR/tools/harvo/harvo (harvo.exe on Windows).
 std::string HarvoBinary();
 
 #endif  // HARVO_TESTS_CLI_CHILD_PROCESS_H

@@ -1,65 +1,26 @@
 #include "support/nginx_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
-namespace {
-
-constexpr const char* kNginx = "/usr/sbin/nginx";
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd);
-    throw std::runtime_error("no free port");
-  }
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool CanConnect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  close(fd);
-  return ok;
-}
-
-}  // namespace
+#include "support/nginx_process.h"
 
 bool NginxServer::Available() {
-  return access(kNginx, X_OK) == 0;
+  return nginx_process::Available();
 }
 
 NginxServer::NginxServer(const std::string& root, const NginxOptions& options,
                          const std::string& serverConfig)
     : tls_(!options.certFile.empty() && !options.keyFile.empty()) {
   if (!Available()) throw std::runtime_error("nginx is not installed (scripts/setup)");
+  // Paths in the configuration are nginx's: on Windows those of the Linux side.
+  auto server = [](const std::string& path) { return nginx_process::ServerPath(path); };
   std::string extra;
   if (tls_) {
-    extra += "    ssl_certificate " + options.certFile + ";\n";
-    extra += "    ssl_certificate_key " + options.keyFile + ";\n";
+    extra += "    ssl_certificate " + server(options.certFile) + ";\n";
+    extra += "    ssl_certificate_key " + server(options.keyFile) + ";\n";
   }
   if (options.gzip) {
     extra +=
@@ -67,57 +28,52 @@ NginxServer::NginxServer(const std::string& root, const NginxOptions& options,
         "    gzip_types text/css application/javascript text/plain;\n"
         // A server's own access_log replaces the inherited one: both are named here.
         "    access_log " +
-        (dir_ / "access.log") +
+        server(dir_ / "access.log") +
         " plain;\n"
         "    access_log " +
-        (dir_ / "gzip.log") + " gzipped;\n";
+        server(dir_ / "gzip.log") + " gzipped;\n";
   }
-  for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-    port_ = FreePort();
-    std::string conf = dir_ / "nginx.conf";
-    std::ofstream out(conf);
+  const std::string conf = dir_ / "nginx.conf";
+  for (int attempt = 0; attempt < 5 && process_ == nginx_process::kNone; ++attempt) {
+    port_ = nginx_process::FreePort();
+    std::ofstream out(conf, std::ios::binary | std::ios::trunc);
     // One process, no user switch: it runs as the test's user and reads the test's folders.
     out << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-        << "pid " << (dir_ / "nginx.pid") << ";\n"
-        << "error_log " << (dir_ / "error.log") << " warn;\n"
+        << "pid " << server(dir_ / "nginx.pid") << ";\n"
+        << "error_log " << server(dir_ / "error.log") << " warn;\n"
         << "events { worker_connections 256; }\n"
         << "http {\n"
         << "  include /etc/nginx/mime.types;\n  default_type application/octet-stream;\n"
         << "  log_format plain '$request $status';\n"
         << "  log_format gzipped '$uri $gzip_ratio';\n"
-        << "  access_log " << (dir_ / "access.log") << " plain;\n"
-        << "  client_body_temp_path " << (dir_ / "body") << ";\n"
-        << "  proxy_temp_path " << (dir_ / "proxy") << ";\n"
-        << "  fastcgi_temp_path " << (dir_ / "fastcgi") << ";\n"
-        << "  uwsgi_temp_path " << (dir_ / "uwsgi") << ";\n"
-        << "  scgi_temp_path " << (dir_ / "scgi") << ";\n"
+        << "  access_log " << server(dir_ / "access.log") << " plain;\n"
+        << "  client_body_temp_path " << server(dir_ / "body") << ";\n"
+        << "  proxy_temp_path " << server(dir_ / "proxy") << ";\n"
+        << "  fastcgi_temp_path " << server(dir_ / "fastcgi") << ";\n"
+        << "  uwsgi_temp_path " << server(dir_ / "uwsgi") << ";\n"
+        << "  scgi_temp_path " << server(dir_ / "scgi") << ";\n"
         << "  keepalive_timeout 30;\n  keepalive_requests 100000;\n"
         << "  server {\n    listen 127.0.0.1:" << port_ << (tls_ ? " ssl" : "") << ";\n"
-        << extra << "    root " << root << ";\n    autoindex off;\n"
+        << extra << "    root " << server(root) << ";\n    autoindex off;\n"
         << serverConfig << "\n  }\n}\n";
     out.close();
-    std::string prefix = dir_.path();
-    const char* argv[] = {kNginx, "-p", prefix.c_str(), "-c", conf.c_str(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, kNginx, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-      throw std::runtime_error("cannot start nginx");
-    }
+    nginx_process::Id id = nginx_process::Start(dir_.path(), conf);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     bool up = false;
+    bool ended = false;
     while (!up && std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) break;  // exited: the port was taken
-      up = CanConnect(port_);
+      ended = nginx_process::Ended(id);
+      if (ended) break;  // exited: the port was taken
+      up = nginx_process::CanConnect(port_);
       if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (up) {
-      pid_ = pid;
-    } else {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
+      process_ = id;
+    } else if (!ended) {
+      nginx_process::Stop(id, dir_.path());
     }
   }
-  if (pid_ < 0)
+  if (process_ == nginx_process::kNone)
     throw std::runtime_error("nginx did not come up: " + ReadFileText(dir_ / "error.log"));
 }
 
@@ -126,10 +82,9 @@ NginxServer::~NginxServer() {
 }
 
 void NginxServer::Stop() {
-  if (pid_ < 0) return;
-  kill(pid_, SIGTERM);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
+  if (process_ == nginx_process::kNone) return;
+  nginx_process::Stop(process_, dir_.path());
+  process_ = nginx_process::kNone;
 }
 
 std::string NginxServer::url(const std::string& path) const {

@@ -1,10 +1,10 @@
 // A private nginx on 127.0.0.1 serving one folder, for end-to-end tests: a free port, its own
-// configuration, logs and pid file under a temporary folder; stopped by the destructor.
+// configuration, logs and pid file under a temporary folder; stopped by the destructor. How it
+// is started: support/nginx_process.h.
 #ifndef HARVO_TESTS_SUPPORT_NGINX_SERVER_H
 #define HARVO_TESTS_SUPPORT_NGINX_SERVER_H
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -44,7 +44,7 @@ class NginxServer {
   void Stop();
   TempDir dir_;
   int port_ = 0;
-  pid_t pid_ = -1;
+  std::intptr_t process_ = -1;  // the running server (nginx_process::Id)
   bool tls_ = false;
 };
 

@@ -65,3 +65,9 @@ void WriteFileText(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
 }
+
+void CopyFolderContents(const std::string& from, const std::string& to) {
+  std::string target = to;
+  while (target.size() > 1 && (target.back() == '/' || target.back() == '\\')) target.pop_back();
+  fs::copy(from, target, fs::copy_options::recursive);
+}

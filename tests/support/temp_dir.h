@@ -24,5 +24,8 @@ class TempDir {
 std::string ReadFileText(const std::string& path);
 // Writes a whole file, creating missing folders.
 void WriteFileText(const std::string& path, const std::string& content);
+// Copies the files and folders inside from into the folder to (which may end with "/": mingw's
+// std::filesystem::copy copies nothing into a target named so).
+void CopyFolderContents(const std::string& from, const std::string& to);
 
 #endif  // HARVO_TESTS_SUPPORT_TEMP_DIR_H

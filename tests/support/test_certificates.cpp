@@ -54,6 +54,7 @@ bool TestCertificates::Available() {
 
 TestCertificates::TestCertificates() {
   caFile_ = dir_ / "ca.pem";
+  sessionCaFile_ = caFile_;
   caKey_ = dir_ / "ca.key";
   Openssl(Join({"req", "-x509"},
                Join(kNewKey, {"-keyout", caKey_, "-out", caFile_, "-days", "2", "-subj",

@@ -1,7 +1,8 @@
 // Throw-away TLS certificates made with openssl when a test asks for them: a CA, and server
 // certificates for 127.0.0.1 signed by it (a good one, an expired one, one for another host
 // name) besides a self-signed one. Everything lives in a temporary folder removed with the
-// object.
+// object. On Windows (tests under Wine) the files are those that scripts/test-servers made for
+// the run, and the CA is added to the user's root store, since WinInet takes no CA file.
 #ifndef HARVO_TESTS_SUPPORT_TEST_CERTIFICATES_H
 #define HARVO_TESTS_SUPPORT_TEST_CERTIFICATES_H
 
@@ -22,6 +23,9 @@ class TestCertificates {
   TestCertificates& operator=(const TestCertificates&) = delete;
 
   const std::string& caFile() const { return caFile_; }
+  // What a session is given as its CA file to trust the CA: caFile(), or empty where the CA
+  // was added to the system's store instead (Windows).
+  const std::string& sessionCaFile() const { return sessionCaFile_; }
   const CertificateFiles& good() const { return good_; }
   const CertificateFiles& expired() const { return expired_; }
   const CertificateFiles& wrongHost() const { return wrongHost_; }
@@ -33,6 +37,7 @@ class TestCertificates {
   CertificateFiles Signed(const std::string& name, const std::string& altName, int days);
   TempDir dir_;
   std::string caFile_;
+  std::string sessionCaFile_;
   std::string caKey_;
   CertificateFiles good_, expired_, wrongHost_, selfSigned_;
 };
