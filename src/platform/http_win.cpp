@@ -24,8 +24,6 @@ constexpr int kMaxRedirects = 10;
 constexpr DWORD kLineChunk = 4096;
 // The most a single read asks WinInet for.
 constexpr DWORD kReadBlock = 64 * 1024;
-// What a gzip wrapper (header, name, trailer) may add to a body beyond its blocks' headers.
-constexpr int64_t kWrapperSlack = 1024;
 
 struct NativeSession {
   HINTERNET handle = nullptr;
@@ -250,7 +248,6 @@ struct CHttpFile::Impl {
   std::vector<std::pair<std::string, DWORD>> headers;  // added by the caller, in order
   bool sameServerOnly = false;
   bool certificateChecks = true;
-  bool acceptEncoding = false;
 
   // Each request on a connection handle of its own: a redirect to another server may leave the
   // handle it was made on pointed at that server (Wine's WinInet does so), and the connection's
@@ -265,12 +262,6 @@ struct CHttpFile::Impl {
   int64_t announced = -1;
   int64_t received = 0;
   bool lastPended = false;  // the last call run completed through the callback
-  // A body that WinInet decodes (gzip or deflate, asked for): the bytes handed out, and the
-  // encoded length the server announced (-1: none).
-  bool decoding = false;
-  uint64_t decoded = 0;
-  int64_t encodedLength = -1;
-  int64_t shortSlack = 0;  // how far short of the announced length a body may end
   // A failure that came after a read had already collected bytes: raised by the next read.
   std::exception_ptr deferred;
   std::string pending;  // body bytes read ahead by ReadString
@@ -351,15 +342,6 @@ struct CHttpFile::Impl {
                   SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
       ::InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
     }
-    if (acceptEncoding) {
-      static constexpr std::string_view kAccept = "Accept-Encoding: gzip, deflate\r\n";
-      ::HttpAddRequestHeadersA(request, kAccept.data(), static_cast<DWORD>(kAccept.size()),
-                               HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD);
-      BOOL decode = TRUE;
-      if (!::InternetSetOptionA(request, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof decode)) {
-        Throw(::GetLastError(), "cannot turn on content decoding");
-      }
-    }
     for (const auto& [text, addFlags] : headers) {
       ::HttpAddRequestHeadersA(request, text.c_str(), static_cast<DWORD>(text.size()), addFlags);
     }
@@ -416,64 +398,6 @@ struct CHttpFile::Impl {
     }
     sent = true;
     announced = AnnouncedLength();
-    decoded = 0;
-    shortSlack = 0;
-    // Asked for compression, the body may come decoded: the announced length then counts the
-    // encoded bytes. It still bounds the bytes received (the expansion guard), but not the
-    // decoded ones read.
-    decoding = acceptEncoding;
-    encodedLength = decoding ? announced : -1;
-    std::string coding;
-    if (!decoding) return;
-    if (Header("Content-Encoding", &coding)) {
-      if (HasUnaskedCoding(coding)) {
-        throw CInternetException(CInternetException::kProtocol,
-                                 "request failed: the body came in a content encoding that was "
-                                 "not asked for (" +
-                                     coding + ")");
-      }
-      if (!coding.empty() && !EqualsIgnoringCase(coding, "identity")) announced = -1;
-    } else if (announced >= 0) {
-      // No encoding named: sent as it is, or decoded by a WinInet that drops the header once it
-      // decodes (Wine's). A decoded body comes short of its encoded length only by what the
-      // wrapper and block headers add, so a body that ends shorter than that still counts as
-      // broken.
-      shortSlack = kWrapperSlack + announced / 64;
-    }
-    state->ResetResponseBytes();
-  }
-
-  // A Content-Encoding list naming anything other than gzip, deflate or identity.
-  static bool HasUnaskedCoding(std::string_view list) {
-    while (!list.empty()) {
-      const size_t comma = list.find(',');
-      const std::string_view token = Trim(list.substr(0, comma));
-      if (!token.empty() && !EqualsIgnoringCase(token, "gzip") &&
-          !EqualsIgnoringCase(token, "x-gzip") && !EqualsIgnoringCase(token, "deflate") &&
-          !EqualsIgnoringCase(token, "identity")) {
-        return true;
-      }
-      if (comma == std::string_view::npos) break;
-      list.remove_prefix(comma + 1);
-    }
-    return false;
-  }
-
-  // Past the allowance, a decoded body may be at most kMaxExpansion times the encoded bytes.
-  // WinInet tells no reliable count of the bytes received so far (Wine's status callback counts
-  // decoded bytes, and only those of reads that went pending): the announced encoded length
-  // stands for them when there is one, the callback's count otherwise.
-  void CheckExpansion() const {
-    if (!decoding || decoded <= CHttpFile::kExpansionAllowance) return;
-    const uint64_t received = encodedLength >= 0 ? static_cast<uint64_t>(encodedLength)
-                              : state != nullptr ? state->ResponseBytes()
-                                                 : 0;
-    if (decoded / CHttpFile::kMaxExpansion <= received) return;
-    throw CInternetException(CInternetException::kProtocol,
-                             "receiving failed: the compressed body decodes to more than " +
-                                 std::to_string(CHttpFile::kMaxExpansion) + " times its size (" +
-                                 std::to_string(received) + " bytes gave " +
-                                 std::to_string(decoded) + "): refused as a decompression bomb");
   }
 
   // The Content-Length a body must reach: none for HEAD, for answers without a body and for
@@ -621,9 +545,7 @@ struct CHttpFile::Impl {
     const DWORD n = std::min(*got, want);
     std::copy_n(buffer.data(), n, out);
     received += n;
-    decoded += n;
-    CheckExpansion();
-    if (n == 0 && announced >= 0 && received + shortSlack < announced) {
+    if (n == 0 && announced >= 0 && received < announced) {
       throw CInternetException(CInternetException::kProtocol,
                                "receiving failed: the connection ended " +
                                    std::to_string(announced - received) +
@@ -683,9 +605,12 @@ void CHttpFile::SetCertificateChecks(bool on) {
   impl_->certificateChecks = on;
 }
 
-void CHttpFile::SetAcceptEncoding(bool on) {
-  impl_->acceptEncoding = on;
-}
+// Bodies are asked for without compression: WinInet's own decoding has no bound on how far a
+// body may expand, and WinInet tells no reliable count of the encoded bytes received to bound
+// it with (Wine's status callback counted no body bytes over a whole body, and where it counts,
+// it counts decoded ones; it also drops the Content-Encoding header of a body it decodes). So
+// the request keeps the identity encoding and the files come out the same.
+void CHttpFile::SetAcceptEncoding(bool /*on*/) {}
 
 void CHttpFile::SendRequest() {
   impl_->Send();

@@ -12,11 +12,6 @@ void CALLBACK StatusCallback(HINTERNET /*handle*/, DWORD_PTR context, DWORD stat
         state->Complete(*static_cast<const INTERNET_ASYNC_RESULT*>(info));
       }
       break;
-    case INTERNET_STATUS_RESPONSE_RECEIVED:
-      if (info != nullptr && infoLength >= sizeof(DWORD)) {
-        state->responseBytes_ += *static_cast<const DWORD*>(info);
-      }
-      break;
     case INTERNET_STATUS_HANDLE_CLOSING: state->Closing(); break;
     default: break;
   }

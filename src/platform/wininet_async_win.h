@@ -9,9 +9,7 @@
 #ifndef HARVO_PLATFORM_WININET_ASYNC_WIN_H
 #define HARVO_PLATFORM_WININET_ASYNC_WIN_H
 
-#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -77,11 +75,6 @@ class RequestState : public std::enable_shared_from_this<RequestState> {
   DWORD* ReadCount() { return &count_; }
   DWORD* AvailableCount() { return &available_; }
 
-  // The bytes the handle reported received (INTERNET_STATUS_RESPONSE_RECEIVED) since the last
-  // reset: what came over the network, before any content decoding, where WinInet counts so.
-  uint64_t ResponseBytes() const { return responseBytes_.load(); }
-  void ResetResponseBytes() { responseBytes_.store(0); }
-
   // Time the cancel test must have held before a pending call is abandoned: long enough for a
   // responsive server to answer, short enough to free a stalled caller quickly.
   static constexpr std::chrono::milliseconds kGrace{500};
@@ -106,7 +99,6 @@ class RequestState : public std::enable_shared_from_this<RequestState> {
   std::vector<char> buffer_;
   DWORD count_ = 0;
   DWORD available_ = 0;
-  std::atomic<uint64_t> responseBytes_{0};  // added to by the callback's thread
 };
 
 }  // namespace hvwininet
