@@ -69,19 +69,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 uint64_t RandomSeed() {
   uint64_t seed = 0;
   if (::getrandom(&seed, sizeof seed, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof seed)) {
@@ -177,6 +164,19 @@ bool SplitFolders(std::string_view path, std::vector<std::string>* parts) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
 
 int OpenFolderBeneath(const std::string& base, const std::string& folder, bool create) {
   if (folder.compare(0, base.size(), base) != 0 || folder.find('\0') != std::string::npos) {
@@ -344,28 +344,6 @@ bool OutputFile::Open(const std::string& path, const std::string* base) {
 bool OutputFile::TargetExists() const {
   struct stat st;
   return folderFd_ >= 0 && ::fstatat(folderFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool OutputFile::Write(const void* data, size_t size) {
-  if (fd_ < 0 || failed_) return false;
-  const char* p = static_cast<const char*>(data);
-  if (used_ + size <= sizeof buffer_) {
-    std::memcpy(buffer_ + used_, p, size);
-    used_ += size;
-    return true;
-  }
-  if (!Flush()) return false;
-  if (size >= sizeof buffer_) return WriteAll(fd_, p, size) || Fail();
-  std::memcpy(buffer_, p, size);
-  used_ = size;
-  return true;
-}
-
-bool OutputFile::Flush() {
-  if (failed_) return false;
-  bool ok = used_ == 0 || WriteAll(fd_, buffer_, used_) || Fail();
-  used_ = 0;
-  return ok;
 }
 
 bool OutputFile::Commit(bool stamp, int64_t time, bool partial) {

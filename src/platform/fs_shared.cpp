@@ -1,6 +1,7 @@
 // The parts of the file layer that do not depend on the operating system: failure words of the
-// guarded folder walk, the output file's error state, and the temporary-name test.
+// guarded folder walk, the output file's buffer and error state, and the temporary-name test.
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,28 @@ std::string DescribeBeneathError(int error) {
 
 OutputFile::~OutputFile() {
   Abort();
+}
+
+bool OutputFile::Write(const void* data, size_t size) {
+  if (fd_ < 0 || failed_) return false;
+  const char* p = static_cast<const char*>(data);
+  if (used_ + size <= sizeof buffer_) {
+    std::memcpy(buffer_ + used_, p, size);
+    used_ += size;
+    return true;
+  }
+  if (!Flush()) return false;
+  if (size >= sizeof buffer_) return WriteAll(fd_, p, size) || Fail();
+  std::memcpy(buffer_, p, size);
+  used_ = size;
+  return true;
+}
+
+bool OutputFile::Flush() {
+  if (failed_) return false;
+  bool ok = used_ == 0 || WriteAll(fd_, buffer_, used_) || Fail();
+  used_ = 0;
+  return ok;
 }
 
 bool OutputFile::Fail() {

@@ -61,17 +61,6 @@ bool StampHandle(HANDLE file, int64_t seconds, bool partial = false) {
   return ::SetFileTime(file, &time, nullptr, &time) != 0;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-    int written = ::_write(fd, data, chunk);
-    if (written < 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 std::string RandomSuffix() {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -170,6 +159,17 @@ int FolderDescriptor(const std::string& folder) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+    int written = ::_write(fd, data, chunk);
+    if (written < 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
 
 bool CreateDirectory(const std::string& path) {
   if (path.empty()) return false;
@@ -320,28 +320,6 @@ bool OutputFile::Open(const std::string& path, const std::string* base) {
 
 bool OutputFile::TargetExists() const {
   return fd_ >= 0 && ::GetFileAttributesA(name_.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool OutputFile::Write(const void* data, size_t size) {
-  if (fd_ < 0 || failed_) return false;
-  const char* p = static_cast<const char*>(data);
-  if (used_ + size <= sizeof buffer_) {
-    std::memcpy(buffer_ + used_, p, size);
-    used_ += size;
-    return true;
-  }
-  if (!Flush()) return false;
-  if (size >= sizeof buffer_) return WriteAll(fd_, p, size) || Fail();
-  std::memcpy(buffer_, p, size);
-  used_ = size;
-  return true;
-}
-
-bool OutputFile::Flush() {
-  if (failed_) return false;
-  bool ok = used_ == 0 || WriteAll(fd_, buffer_, used_) || Fail();
-  used_ = 0;
-  return ok;
 }
 
 bool OutputFile::Commit(bool stamp, int64_t time, bool partial) {
