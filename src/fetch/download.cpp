@@ -104,21 +104,28 @@ int KtWdlFetcher::DownloadFile(KtWdlLinkList* links, int depth) {
 int KtWdlFetcher::ReceiveOther(hvfs::OutputFile* out) {
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
   if (IsStopping()) return kStoppedEarly;
+  while (true) {
+    const int count = ReadBlock(block);
+    if (count == kTransportFailure) return kTransportFailure;
+    if (count == 0) return EndOfBody();
+    if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
+    if (IsStopping()) return kStoppedEarly;
+  }
+}
+
+int KtWdlFetcher::ReadBlock(unsigned block) {
+  int count = 0;
   try {
-    while (true) {
-      int count = m_Request->Read(m_ReceiveBuffer.data(), block);
-      if (count <= 0) return EndOfBody();
-      AddReceived(&m_Received, count);
-      m_Site->AddReceivedBytes(count);
-      m_Site->CheckLimits();
-      if (!out->Write(m_ReceiveBuffer.data(), static_cast<size_t>(count))) return kWriteFailure;
-      if (IsStopping()) return kStoppedEarly;
-    }
+    count = m_Request->Read(m_ReceiveBuffer.data(), block);
   } catch (const CInternetException& e) {
     m_TransportError = e.what();
     return kTransportFailure;
   }
-  return 0;
+  if (count <= 0) return 0;
+  AddReceived(&m_Received, count);
+  m_Site->AddReceivedBytes(count);
+  m_Site->CheckLimits();
+  return count;
 }
 
 int KtWdlFetcher::ReceiveCss(hvfs::OutputFile* out, KtWdlLinkList* links, int depth) {
@@ -127,22 +134,20 @@ int KtWdlFetcher::ReceiveCss(hvfs::OutputFile* out, KtWdlLinkList* links, int de
   PageSink sink(this, raw ? nullptr : out, links, depth, false);
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
   m_Css.Reset(false);
-  if (IsStopping()) return 0;
+  if (IsStopping()) return kStoppedEarly;
   while (true) {
-    int count = 0;
-    try {
-      count = m_Request->Read(m_ReceiveBuffer.data(), block);
-    } catch (const CInternetException& e) {
-      m_TransportError = e.what();
-      return kTransportFailure;
+    const int count = ReadBlock(block);
+    if (count == kTransportFailure) return kTransportFailure;
+    // A read that a stop cut short is no end of the sheet: the copy stays unfinished.
+    if (count == 0) {
+      if (EndOfBody() == kStoppedEarly) return kStoppedEarly;
+      break;
     }
-    if (count <= 0) break;
-    AddReceived(&m_Received, count);
     std::string_view text(reinterpret_cast<const char*>(m_ReceiveBuffer.data()),
                           static_cast<size_t>(count));
     if (raw && !out->Write(text.data(), text.size())) return kWriteFailure;
     if (!m_Css.Feed(text, &sink)) return kWriteFailure;
-    if (IsStopping()) break;
+    if (IsStopping()) return kStoppedEarly;
   }
   return m_Css.Finish(&sink) ? 0 : kWriteFailure;
 }
@@ -154,22 +159,12 @@ int KtWdlFetcher::ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int d
   unsigned block = static_cast<unsigned>(m_ReceiveBuffer.size() - 10);
   if (IsStopping()) return kStoppedEarly;
   while (true) {
-    int count = 0;
-    try {
-      count = m_Request->Read(m_ReceiveBuffer.data(), block);
-    } catch (const CInternetException& e) {
-      m_TransportError = e.what();
-      return kTransportFailure;
-    }
+    const int count = ReadBlock(block);
+    if (count == kTransportFailure) return kTransportFailure;
     // At the end of the body the conversion gives up what it still holds: a unit that the end
     // cut.
-    const bool end = count <= 0;
+    const bool end = count == 0;
     if (end && EndOfBody() == kStoppedEarly) return kStoppedEarly;
-    if (!end) {
-      AddReceived(&m_Received, count);
-      m_Site->AddReceivedBytes(count);
-      m_Site->CheckLimits();
-    }
     std::string_view text =
         end ? FinishConversion()
             : ConvertBlock(m_ReceiveBuffer.data(), static_cast<unsigned>(count));

@@ -125,6 +125,10 @@ class KtWdlFetcher {
   // Body steps.
   int ReceiveHtml(hvfs::OutputFile* out, KtWdlLinkList* links, int depth);
   int ReceiveOther(hvfs::OutputFile* out);
+  // Reads the next block of the body into the receive buffer and counts it for the progress and
+  // the job's size limit: the byte count, 0 at the end of the body (or when a stop cut the read
+  // short), or -2 on a transport failure (its words kept for the failure report).
+  int ReadBlock(unsigned block);
   // Tokenizes one block of page text; out (null with raw pages) receives the saved copy, and
   // m_RawOut, when set, the raw one. 0 done, 1 a stop was requested, -1 a write failed.
   int ScanBlock(std::string_view text, hvfs::OutputFile* out, KtWdlLinkList* links, int depth);

@@ -80,9 +80,12 @@ class StoppedCopyTest : public ::testing::Test {
 };
 
 TEST_F(StoppedCopyTest, AStopDuringAnUpdateKeepsTheCompleteEarlierCopy) {
-  for (const std::string name : {"big.gif", "big.html"}) {
+  // Style sheets are read through their own scanner (with the option that scans them).
+  for (const std::string name : {"big.gif", "big.html", "big.css"}) {
+    const int32_t options = name.ends_with(".css") ? HVR_OPT_MORE_LINKS : 0;
     server_.Set("/" + name, R::Generated(kAnnounced).LastModified(kFirst));
     HvrJobInfo first = UpdateJob("/" + name);
+    first.Options |= options;
     TestHandle::Outcome outcome = Run(&first);
     ASSERT_TRUE(outcome.finished) << name;
     ASSERT_EQ(outcome.restored, 1) << name;
@@ -92,6 +95,7 @@ TEST_F(StoppedCopyTest, AStopDuringAnUpdateKeepsTheCompleteEarlierCopy) {
     // The server has a newer file, sends its first bytes and stalls; the user stops the job.
     server_.Set("/" + name, R::Generated(kAnnounced).LastModified(kSecond).StallAfter(kArrives));
     HvrJobInfo update = UpdateJob("/" + name);
+    update.Options |= options;
     const int arrived = name.ends_with(".gif") ? static_cast<int>(kArrives) : 0;
     EXPECT_EQ(RunUntilStalledThenStop(&update, arrived), 0) << name;
 
