@@ -99,7 +99,8 @@ class CInternetSession {
   // A Netscape-format cookie file: read now (a missing file is an empty one), its cookies sent
   // with the requests they match, and the cookies that responses set kept with them; the file
   // is written back by SaveCookies and Close. False when the path exists but cannot be read
-  // as a file. (WinInet: InternetSetCookie for each line, InternetGetCookie to write back.)
+  // as a file. (WinInet: a jar of the library's own, platform/cookie_store.h, in place of
+  // WinInet's store, which is the user's.)
   bool SetCookieFile(const std::string& path);
   // Writes the session's cookies to its cookie file, if it has one. Thread-safe.
   void SaveCookies();

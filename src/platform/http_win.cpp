@@ -14,8 +14,18 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cookie_store.h"
 #include "platform/http_url.h"
 #include "platform/wininet_async_win.h"
+
+namespace hvhttp {
+// WinInet's own cookie store is the user's, not a file of the session's: a session with a
+// cookie file keeps its cookies in a jar of the library's and turns WinInet's off for its
+// requests.
+class CookieJar : public CookieStore {
+  using CookieStore::CookieStore;
+};
+}  // namespace hvhttp
 
 namespace {
 
@@ -102,6 +112,31 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// Seconds since 1970 of a FILETIME.
+int64_t UnixSeconds(const FILETIME& file) {
+  const uint64_t ticks = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+  constexpr int64_t kEpochDifference = 11644473600LL;  // 1601 to 1970, in seconds
+  return static_cast<int64_t>(ticks / 10000000ULL) - kEpochDifference;
+}
+
+int64_t Now() {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  return UnixSeconds(now);
+}
+
+// An HTTP date as WinInet reads it.
+bool ReadHttpDate(const std::string& text, int64_t* seconds) {
+  SYSTEMTIME time{};
+  FILETIME file{};
+  if (text.empty() || !::InternetTimeToSystemTimeA(text.c_str(), &time, 0) ||
+      !::SystemTimeToFileTime(&time, &file)) {
+    return false;
+  }
+  *seconds = UnixSeconds(file);
+  return true;
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            auto lower = [](char c) {
@@ -175,17 +210,20 @@ bool CInternetSession::SetExtraHeaders(const std::vector<std::string>& lines) {
   return hvhttp::ParseHeaderLines(lines, &settings_.extraHeaders);
 }
 
-// WinInet keeps cookies in the user's own store, not in a file of the session's: a cookie file
-// is refused rather than read and written by half.
 bool CInternetSession::SetCookieFile(const std::string& path) {
-  if (!path.empty()) {
-    throw CInternetException(CInternetException::kOther,
-                             "a cookie file is not supported by the WinInet transport");
+  if (path.empty()) {
+    settings_.cookies.reset();
+    return true;
   }
+  auto jar = std::make_shared<hvhttp::CookieJar>(path, &ReadHttpDate);
+  if (!jar->Load(Now())) return false;
+  settings_.cookies = std::move(jar);
   return true;
 }
 
-void CInternetSession::SaveCookies() {}
+void CInternetSession::SaveCookies() {
+  if (settings_.cookies) settings_.cookies->Save(Now());
+}
 
 // ---- CHttpConnection -------------------------------------------------------------------------
 
@@ -213,6 +251,7 @@ CHttpConnection* CInternetSession::GetHttpConnection(const char* server, uint16_
 }
 
 void CInternetSession::Close() {
+  SaveCookies();
   native_.reset();
 }
 
@@ -319,6 +358,7 @@ struct CHttpFile::Impl {
     DWORD openFlags = (flags & ~static_cast<DWORD>(INTERNET_FLAG_SECURE)) | INTERNET_FLAG_NO_UI |
                       INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (hostSecure) openFlags |= INTERNET_FLAG_SECURE;
+    if (settings.cookies) openFlags |= INTERNET_FLAG_NO_COOKIES;
     const std::string encoded = hvhttp::EncodeObject(target);
     connect = ::InternetConnectA(connection->session->handle, host.c_str(), hostPort, "", "",
                                  INTERNET_SERVICE_HTTP, 0, hvwininet::kConnectionContext);
@@ -344,6 +384,14 @@ struct CHttpFile::Impl {
     }
     for (const auto& [text, addFlags] : headers) {
       ::HttpAddRequestHeadersA(request, text.c_str(), static_cast<DWORD>(text.size()), addFlags);
+    }
+    if (settings.cookies) {
+      const std::string cookies = settings.cookies->HeaderFor(host, encoded, hostSecure, Now());
+      if (!cookies.empty()) {
+        const std::string line = "Cookie: " + cookies + "\r\n";
+        ::HttpAddRequestHeadersA(request, line.c_str(), static_cast<DWORD>(line.size()),
+                                 HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD);
+      }
     }
     // The session's own headers last, each in place of one of that name added before.
     for (const auto& [name, value] : settings.extraHeaders) {
@@ -378,6 +426,7 @@ struct CHttpFile::Impl {
         }
         Throw(error, "request failed");
       }
+      KeepCookies(hvhttp::EncodeObject(target));
       Redirect next;
       if (!RedirectTarget(&next)) break;
       const bool sameServer =
@@ -398,6 +447,32 @@ struct CHttpFile::Impl {
     }
     sent = true;
     announced = AnnouncedLength();
+  }
+
+  // Puts the cookies that the answer sets into the session's jar, if it keeps one.
+  void KeepCookies(const std::string& encodedTarget) const {
+    constexpr DWORD kMaxSetCookies = 1000;
+    constexpr DWORD kMaxSetCookieBytes = 64 * 1024;
+    if (!settings.cookies || request == nullptr) return;
+    const int64_t now = Now();
+    std::vector<char> buffer(1024);
+    for (DWORD index = 0; index < kMaxSetCookies;) {
+      DWORD size = static_cast<DWORD>(buffer.size());
+      const DWORD asked = index;
+      if (::HttpQueryInfoA(request, HTTP_QUERY_SET_COOKIE, buffer.data(), &size, &index)) {
+        settings.cookies->Take(std::string_view(buffer.data(), size), host, encodedTarget,
+                               hostSecure, now);
+        index = asked + 1;
+        continue;
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;  // no further header
+      index = asked;
+      if (size > kMaxSetCookieBytes) {
+        ++index;  // longer than any cookie kept: skipped rather than read
+        continue;
+      }
+      buffer.resize(size + 1);
+    }
   }
 
   // The Content-Length a body must reach: none for HEAD, for answers without a body and for
@@ -643,9 +718,7 @@ bool CHttpFile::QueryLastModified(int64_t* value) const {
   }
   FILETIME file{};
   if (!::SystemTimeToFileTime(&time, &file)) return false;
-  uint64_t ticks = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
-  constexpr int64_t kEpochDifference = 11644473600LL;  // 1601 to 1970, in seconds
-  if (value != nullptr) *value = static_cast<int64_t>(ticks / 10000000ULL) - kEpochDifference;
+  if (value != nullptr) *value = UnixSeconds(file);
   return true;
 }
 

@@ -114,20 +114,29 @@ TEST_F(HttpLayerTest, CookieFile_SendsItsCookiesKeepsNewOnesAndIsWrittenBack) {
                 "# Netscape HTTP Cookie File\n"
                 "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\told\n"
                 "127.0.0.1\tFALSE\t/private/\tFALSE\t0\tdeep\t1\n"
-                "other.example\tFALSE\t/\tFALSE\t0\telse\twhere\n");
+                "other.example\tFALSE\t/\tFALSE\t0\telse\twhere\n"
+                "127.0.0.1\tFALSE\t/\tFALSE\t0\tgone\tsoon\n");
   ASSERT_TRUE(session_->SetCookieFile(jar));
-  server_.Set("/login", Response::Ok("in")
-                            .Header("Set-Cookie", "sid=new; Path=/")
-                            .Header("Set-Cookie", "theme=dark; Path=/"));
+  // Expiry dates in the forms servers send, and one in the past, which deletes its cookie.
+  server_.Set("/login",
+              Response::Ok("in")
+                  .Header("Set-Cookie", "sid=new; Path=/")
+                  .Header("Set-Cookie", "theme=dark; Path=/")
+                  .Header("Set-Cookie", "until=1; Path=/; Expires=Wed, 21 Oct 2037 07:28:00 GMT")
+                  .Header("Set-Cookie", "dashed=1; Path=/; expires=Wed, 21-Oct-2037 07:28:00 GMT")
+                  .Header("Set-Cookie", "gone=x; Path=/; Expires=Thu, 01 Jan 1970 00:00:01 GMT"));
   server_.Set("/page", Response::Ok("p"));
   Fetch("login");
   Fetch("page");
   std::vector<ScriptedRequest> requests = server_.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].Header("Cookie"), "sid=old");
+  std::string first = requests[0].Header("Cookie").value_or("");
+  EXPECT_TRUE(Contains(first, "sid=old") && Contains(first, "gone=soon")) << first;
   std::string second = requests[1].Header("Cookie").value_or("");
   EXPECT_TRUE(Contains(second, "sid=new") && Contains(second, "theme=dark")) << second;
-  EXPECT_FALSE(Contains(second, "deep") || Contains(second, "else")) << second;
+  EXPECT_TRUE(Contains(second, "until=1") && Contains(second, "dashed=1")) << second;
+  EXPECT_FALSE(Contains(second, "deep") || Contains(second, "else") || Contains(second, "gone"))
+      << second;
 
   // A second connection of the session shares the jar.
   std::unique_ptr<CHttpConnection> other(session_->GetHttpConnection("127.0.0.1", server_.port()));
@@ -142,6 +151,9 @@ TEST_F(HttpLayerTest, CookieFile_SendsItsCookiesKeepsNewOnesAndIsWrittenBack) {
   EXPECT_TRUE(Contains(saved, "\ttheme\tdark")) << saved;
   EXPECT_TRUE(Contains(saved, "\tdeep\t1")) << saved;
   EXPECT_FALSE(Contains(saved, "\tsid\told")) << saved;
+  EXPECT_TRUE(Contains(saved, "\t2139722880\tuntil\t1")) << saved;
+  EXPECT_TRUE(Contains(saved, "\t2139722880\tdashed\t1")) << saved;
+  EXPECT_FALSE(Contains(saved, "gone")) << saved;
 }
 
 TEST_F(HttpLayerTest, CookieFile_MissingIsMadeAndAnythingElseIsRefusedUntouched) {

@@ -350,8 +350,7 @@ bool OpenHandle(const JobOptions& options, HandleVar* handle) {
   if (!options.cookieFile.empty()) {
     std::fprintf(stderr,
                  "harvo: the cookie file %s must be readable and in Netscape format (it is "
-                 "written back, so nothing else is taken); the Windows build takes no cookie "
-                 "file\n",
+                 "written back, so nothing else is taken)\n",
                  EscapeForTerminal(options.cookieFile).c_str());
   }
   if (!options.caFile.empty()) {
