@@ -156,6 +156,25 @@ TEST_F(HttpLayerTest, CookieFile_SendsItsCookiesKeepsNewOnesAndIsWrittenBack) {
   EXPECT_FALSE(Contains(saved, "gone")) << saved;
 }
 
+// A login answers with a redirect that sets the session cookie: the next hop carries it, as a
+// later request to another folder of the same path does, and no other path's cookie goes along.
+TEST_F(HttpLayerTest, CookieFile_ACookieSetOnARedirectGoesWithTheNextHop) {
+  TempDir dir;
+  ASSERT_TRUE(session_->SetCookieFile(dir / "c.txt"));
+  server_.Set("/account/login", Response::Redirect("/account/home")
+                                    .Header("Set-Cookie", "sid=42")
+                                    .Header("Set-Cookie", "wide=1; Path=/"));
+  server_.Set("/account/home", Response::Ok("home"));
+  server_.Set("/elsewhere", Response::Ok("x"));
+  EXPECT_EQ(Fetch("account/login"), "home");
+  Fetch("elsewhere");
+  std::vector<ScriptedRequest> requests = server_.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_FALSE(requests[0].Header("Cookie").has_value());
+  EXPECT_EQ(requests[1].Header("Cookie"), "sid=42; wide=1");
+  EXPECT_EQ(requests[2].Header("Cookie"), "wide=1");
+}
+
 TEST_F(HttpLayerTest, CookieFile_MissingIsMadeAndAnythingElseIsRefusedUntouched) {
   TempDir dir;
   EXPECT_TRUE(session_->SetCookieFile(dir / "new.txt"));
