@@ -68,6 +68,12 @@ void CInternetSession::SetStallTimeout(int seconds) {
 }
 
 void CInternetSession::SetCaFile(const std::string& path) {
+  // A file without a certificate would fail every request over TLS later, in words about the
+  // server's certificate: it fails here instead.
+  if (!path.empty() && !hvhttp::HoldsPemCertificate(path)) {
+    throw CInternetException(CInternetException::kOther,
+                             "CA file " + path + ": holds no certificate");
+  }
   settings_.caFile = path;
 }
 

@@ -36,7 +36,8 @@
 
 namespace hvhttp {
 class CookieJar;
-}
+class CaCertificates;
+}  // namespace hvhttp
 
 // Flags of the WinInet-style interface; accepted for their documented meaning (no cache is ever
 // used, so they need no further action).
@@ -88,8 +89,9 @@ class CInternetSession {
   void SetStallTimeout(int seconds);
   // A PEM file of CA certificates that TLS requests trust besides the system's store (empty:
   // the store only). libcurl takes it in place of its bundle file and still looks in its CA
-  // folder, which holds the system's store. (WinInet: the file's certificates are checked
-  // against the chain that the server shows, in a certificate-verify step of the request.)
+  // folder, which holds the system's store. (WinInet: the file's certificates are read now,
+  // CInternetException when it holds none, and the chain that the server shows is checked
+  // against them after each request over TLS; platform/ca_certificates_win.h.)
   void SetCaFile(const std::string& path);
   // Request headers ("Name: value") sent with every request of the session, each in place of a
   // header of that name that the request added itself. False, and nothing set, when a line is
@@ -124,6 +126,8 @@ class CInternetSession {
     std::string caFile;
     std::vector<std::pair<std::string, std::string>> extraHeaders;
     std::shared_ptr<hvhttp::CookieJar> cookies;
+    // The CA file's certificates, read where the transport checks them itself (WinInet).
+    std::shared_ptr<hvhttp::CaCertificates> caCertificates;
   };
   const Settings& GetSettings() const { return settings_; }
 

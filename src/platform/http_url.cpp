@@ -1,5 +1,6 @@
 #include "platform/http_url.h"
 
+#include <fstream>
 #include <utility>
 #include <vector>
 
@@ -91,6 +92,17 @@ bool ParseHeaderLines(const std::vector<std::string>& lines,
   }
   *headers = std::move(parsed);
   return true;
+}
+
+bool HoldsPemCertificate(const std::string& path) {
+  constexpr std::streamoff kMaxBytes = 16 * 1024 * 1024;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (in.tellg() >= 0 && in.tellg() < kMaxBytes && std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "-----BEGIN CERTIFICATE-----") return true;
+  }
+  return false;
 }
 
 }  // namespace hvhttp

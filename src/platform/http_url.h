@@ -28,6 +28,10 @@ bool ParseHeaderLine(const std::string& line, std::pair<std::string, std::string
 bool ParseHeaderLines(const std::vector<std::string>& lines,
                       std::vector<std::pair<std::string, std::string>>* headers);
 
+// True when the file at path can be read and has a PEM certificate block ("-----BEGIN
+// CERTIFICATE-----" on a line of its own) in its first 16 MiB: what a CA file must hold.
+bool HoldsPemCertificate(const std::string& path);
+
 }  // namespace hvhttp
 
 #endif  // HARVO_PLATFORM_HTTP_URL_H

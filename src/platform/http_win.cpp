@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ca_certificates_win.h"
 #include "platform/cookie_store.h"
 #include "platform/http_url.h"
 #include "platform/wininet_async_win.h"
@@ -61,6 +62,7 @@ const char* CertificateWords(DWORD error) {
     case ERROR_INTERNET_SEC_CERT_REVOKED: return "certificate has been revoked";
     case ERROR_INTERNET_SEC_INVALID_CERT: return "certificate is invalid";
     case ERROR_INTERNET_SEC_CERT_ERRORS: return "certificate has errors";
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED: return "certificate revocation could not be checked";
     default: return nullptr;
   }
 }
@@ -98,6 +100,7 @@ std::string ErrorText(DWORD error) {
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SEC_CERT_ERRORS:
     case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
     case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: cause = CInternetException::kSecurity; break;
     default: break;
   }
@@ -195,15 +198,12 @@ void CInternetSession::SetStallTimeout(int seconds) {
   settings_.stallTimeoutSeconds = seconds > 0 ? seconds : 1;
 }
 
-// WinInet takes no CA file of its own: a request trusts the system's store only. A file given
-// would be trusted nowhere, so the setting is refused rather than dropped.
+// WinInet takes no CA file of its own: the file's certificates are read here and each request
+// over TLS is checked against them (CaCertificates).
 void CInternetSession::SetCaFile(const std::string& path) {
-  if (!path.empty()) {
-    throw CInternetException(CInternetException::kOther,
-                             "a CA file is not supported by the WinInet transport; add the "
-                             "certificates to the system's store instead");
-  }
-  settings_.caFile.clear();
+  settings_.caCertificates =
+      path.empty() ? nullptr : std::make_shared<hvhttp::CaCertificates>(path);
+  settings_.caFile = path;
 }
 
 bool CInternetSession::SetExtraHeaders(const std::vector<std::string>& lines) {
@@ -351,7 +351,7 @@ struct CHttpFile::Impl {
     return limit;
   }
 
-  void Open(const std::string& target) {
+  void Open(const std::string& target, DWORD extraSecurity) {
     CloseRequest();
     // Redirects are followed by hand (Send): WinInet's own following changes the connection
     // handle's server under Wine and never completes some refused ones in asynchronous mode.
@@ -375,6 +375,12 @@ struct CHttpFile::Impl {
     DWORD stall = static_cast<DWORD>(settings.stallTimeoutSeconds) * 1000;
     ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
     ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
+    if (CheckedByCaFile() || extraSecurity != 0) {
+      DWORD security = 0, size = sizeof security;
+      ::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
+      security |= extraSecurity | (CheckedByCaFile() ? hvhttp::CaCertificates::kRequestFlags : 0);
+      ::InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
+    }
     if (!certificateChecks) {
       DWORD security = 0, size = sizeof security;
       ::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
@@ -410,21 +416,18 @@ struct CHttpFile::Impl {
     hostPort = port;
     hostSecure = (flags & INTERNET_FLAG_SECURE) != 0;
     for (int redirects = 0;; ++redirects) {
-      Open(target);
-      if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
-      const auto start = std::chrono::steady_clock::now();
-      if (!Run([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); },
-               StallLimit(true))) {
-        DWORD error = ::GetLastError();
-        if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
-        // Wine's WinInet ends a wait for the answer that outlasted the receive time-out as an
-        // aborted connection: after the stall time that is the stall time-out.
-        if ((error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAETIMEDOUT) &&
-            std::chrono::steady_clock::now() - start >=
-                std::chrono::seconds(settings.stallTimeoutSeconds)) {
-          error = ERROR_INTERNET_TIMEOUT;
+      DWORD error = SendOnce(target, 0);
+      if (error == ERROR_INTERNET_SEC_CERT_REV_FAILED) {
+        // Wine's WinInet checks revocation before the issuer, so a server of an unknown issuer
+        // reads as a failed revocation check: asked once more without that check, the refusal
+        // that matters more shows. That answer is never used.
+        if (const DWORD other = SendOnce(target, SECURITY_FLAG_IGNORE_REVOCATION)) error = other;
+      }
+      if (error != 0) Throw(error, "request failed");
+      if (CheckedByCaFile()) {
+        if (const DWORD refused = settings.caCertificates->Check(request)) {
+          Throw(refused, "request failed");
         }
-        Throw(error, "request failed");
       }
       KeepCookies(hvhttp::EncodeObject(target));
       Redirect next;
@@ -447,6 +450,32 @@ struct CHttpFile::Impl {
     }
     sent = true;
     announced = AnnouncedLength();
+  }
+
+  // Opens the request for target and sends it: 0, or the WinInet error of the failure.
+  DWORD SendOnce(const std::string& target, DWORD extraSecurity) {
+    Open(target, extraSecurity);
+    if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+    const auto start = std::chrono::steady_clock::now();
+    if (Run([&] { return ::HttpSendRequestA(request, nullptr, 0, nullptr, 0); },
+            StallLimit(true))) {
+      return 0;
+    }
+    const DWORD error = ::GetLastError();
+    if (cancelled) throw CInternetException(CInternetException::kCancelled, "cancelled");
+    // Wine's WinInet ends a wait for the answer that outlasted the receive time-out as an
+    // aborted connection: after the stall time that is the stall time-out.
+    if ((error == ERROR_INTERNET_CONNECTION_ABORTED || error == WSAETIMEDOUT) &&
+        std::chrono::steady_clock::now() - start >=
+            std::chrono::seconds(settings.stallTimeoutSeconds)) {
+      return ERROR_INTERNET_TIMEOUT;
+    }
+    return error != 0 ? error : ERROR_INTERNET_INTERNAL_ERROR;
+  }
+
+  // A request over TLS whose server's chain the session's CA file checks, not WinInet.
+  bool CheckedByCaFile() const {
+    return hostSecure && certificateChecks && settings.caCertificates != nullptr;
   }
 
   // Puts the cookies that the answer sets into the session's jar, if it keeps one.

@@ -58,7 +58,11 @@ TEST_F(TransportFlagsTest, HttpsIsOnByDefaultAndCertificatesAreChecked) {
   // refusal came at the start folder's index look-up.
   r = SlowHarvo({"mirror", url, "-o", "out"});
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
+#ifdef _WIN32
+  EXPECT_TRUE(Contains(r.out, "certificate issuer is not trusted")) << r.out;
+#else
   EXPECT_TRUE(Contains(r.out, "unable to get local issuer certificate")) << r.out;
+#endif
   EXPECT_FALSE(fs::exists(Saved("index.html")));
 
   // --insecure copies it and warns once.
@@ -73,10 +77,14 @@ TEST_F(TransportFlagsTest, HttpsIsOnByDefaultAndCertificatesAreChecked) {
   EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out, "HTTP status 400")) << r.out;
 
-  // A CA file that is not there is a usage error.
+  // A CA file that is not there, or holds no certificate, is a usage error.
   r = SlowHarvo({"mirror", url, "-o", "out", "--ca-file", "missing.pem"});
   EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
   EXPECT_TRUE(Contains(r.err, "missing.pem")) << r.err;
+  WriteFileText(work_ / "key.pem", ReadFileText(certs.good().key));
+  r = SlowHarvo({"mirror", url, "-o", "out", "--ca-file", "key.pem"});
+  EXPECT_EQ(r.exitStatus, 2) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.err, "must be readable and hold PEM certificates")) << r.err;
 }
 
 TEST_F(TransportFlagsTest, CookieFileAndHeaderFlags) {

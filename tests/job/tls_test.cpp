@@ -121,20 +121,17 @@ TEST_F(TlsTest, RefusedCertificatesFailWithTheirReasonUnlessInsecure) {
     bool trustCa;
     const char* reason;
   };
-  // WinInet does not tell a self-signed certificate from one of an unknown issuer; and the
-  // test CA, added to the system's store there, is trusted by every session: the unknown issuer
-  // is a case of the POSIX transport only.
+  // WinInet does not tell a self-signed certificate from one of an unknown issuer.
   const Case cases[] = {
       {"expired", &certs().expired(), true, "certificate has expired"},
 #ifdef _WIN32
       {"self-signed", &certs().selfSigned(), true, "certificate issuer is not trusted"},
+      {"unknown issuer", &certs().good(), false, "certificate issuer is not trusted"},
 #else
       {"self-signed", &certs().selfSigned(), true, "self-signed certificate"},
-#endif
-      {"wrong host", &certs().wrongHost(), true, "subject name matches target host name"},
-#ifndef _WIN32
       {"unknown issuer", &certs().good(), false, "unable to get local issuer certificate"},
 #endif
+      {"wrong host", &certs().wrongHost(), true, "subject name matches target host name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -211,6 +208,11 @@ TEST(TlsSessionTest, UnreadableCaFileFailsTheOpen) {
   EXPECT_EQ(missing.info().Error, HVR_ERR_SESSION);
   Session folder(dir.path());
   EXPECT_EQ(folder.opened(), 1);
+  // A file that holds no certificate would fail every request later: it fails the open.
+  WriteFileText(dir / "page.pem", "<html>not a certificate</html>\n");
+  Session page(dir / "page.pem");
+  EXPECT_EQ(page.opened(), 1);
+  EXPECT_EQ(page.info().Error, HVR_ERR_SESSION);
 }
 
 }  // namespace

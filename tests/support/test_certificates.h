@@ -2,7 +2,7 @@
 // certificates for 127.0.0.1 signed by it (a good one, an expired one, one for another host
 // name) besides a self-signed one. Everything lives in a temporary folder removed with the
 // object. On Windows (tests under Wine) the files are those that scripts/test-servers made for
-// the run, and the CA is added to the user's root store, since WinInet takes no CA file.
+// the run.
 #ifndef HARVO_TESTS_SUPPORT_TEST_CERTIFICATES_H
 #define HARVO_TESTS_SUPPORT_TEST_CERTIFICATES_H
 
@@ -23,8 +23,7 @@ class TestCertificates {
   TestCertificates& operator=(const TestCertificates&) = delete;
 
   const std::string& caFile() const { return caFile_; }
-  // What a session is given as its CA file to trust the CA: caFile(), or empty where the CA
-  // was added to the system's store instead (Windows).
+  // What a session is given as its CA file to trust the CA (caFile()).
   const std::string& sessionCaFile() const { return sessionCaFile_; }
   const CertificateFiles& good() const { return good_; }
   const CertificateFiles& expired() const { return expired_; }

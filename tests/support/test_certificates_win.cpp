@@ -1,9 +1,6 @@
 // Under Wine the certificates come from scripts/test-servers, which made them with openssl for
-// the run; the CA is added to the user's root store, the store WinInet trusts.
-#include <windows.h>
-
-#include <wincrypt.h>
-
+// the run. The CA is trusted through the session's CA file, as on POSIX; it is never added to
+// the system's store.
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -18,27 +15,6 @@ std::string CertificateFolder() {
   return folder != nullptr ? "Z:" + std::string(folder) + "/certs/" : "";
 }
 
-// Adds the PEM certificate to the current user's root store (kept there: the Wine prefix of a
-// test run is thrown away with the run, and the CA's key with the broker's folder).
-void TrustCa(const std::string& pemFile) {
-  const std::string pem = ReadFileText(pemFile);
-  DWORD size = 0;
-  if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                            nullptr, &size, nullptr, nullptr)) {
-    throw std::runtime_error("cannot read the test CA " + pemFile);
-  }
-  std::string der(size, '\0');
-  CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                       reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr);
-  HCERTSTORE store = CertOpenSystemStoreA(0, "ROOT");
-  if (store == nullptr) throw std::runtime_error("cannot open the root store");
-  BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
-                                                reinterpret_cast<const BYTE*>(der.data()), size,
-                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-  CertCloseStore(store, 0);
-  if (!added) throw std::runtime_error("cannot add the test CA to the root store");
-}
-
 }  // namespace
 
 bool TestCertificates::Available() {
@@ -51,7 +27,7 @@ TestCertificates::TestCertificates() {
   const std::string folder = CertificateFolder();
   caFile_ = folder + "ca.pem";
   caKey_ = folder + "ca.key";
-  TrustCa(caFile_);
+  sessionCaFile_ = caFile_;
   auto files = [&](const std::string& name) {
     return CertificateFiles{folder + name + ".pem", folder + name + ".key"};
   };

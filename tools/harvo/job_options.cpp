@@ -354,9 +354,7 @@ bool OpenHandle(const JobOptions& options, HandleVar* handle) {
                  EscapeForTerminal(options.cookieFile).c_str());
   }
   if (!options.caFile.empty()) {
-    std::fprintf(stderr,
-                 "harvo: the CA file %s must be readable; the Windows build takes no CA file "
-                 "(add the certificates to the system's store)\n",
+    std::fprintf(stderr, "harvo: the CA file %s must be readable and hold PEM certificates\n",
                  EscapeForTerminal(options.caFile).c_str());
   }
   return false;
