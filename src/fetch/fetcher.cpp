@@ -359,7 +359,8 @@ std::string KtWdlFetcher::LookUpIndexName(const std::string& directory) {
 }
 
 void KtWdlFetcher::LoadRobots() {
-  std::lock_guard<KtWdlSite> lock(*m_Site);
+  // The request is made without the site's lock, as every request of the walk is: progress
+  // queries and a stop must not wait on a server that stalls.
   if (m_Connection == nullptr) return;
   std::string text;
   try {
@@ -379,7 +380,9 @@ void KtWdlFetcher::LoadRobots() {
     text.clear();
   }
   const std::string agent = m_Session != nullptr ? m_Session->GetSettings().agent : "";
-  m_Site->SetRobots(RobotsRules::Parse(text, agent));
+  RobotsRules rules = RobotsRules::Parse(text, agent);
+  hvthread::LockGuard<KtWdlSite> lock(*m_Site);
+  m_Site->SetRobots(std::move(rules));
 }
 
 void KtWdlFetcher::ClassifyFile() {

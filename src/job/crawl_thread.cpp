@@ -47,11 +47,16 @@ int KtWdlThread::Run() {
     hvfs::RemoveStaleTemporaryFiles(siteFolder, kStaleTemporaryAge,
                                     [this] { return m_Session->IsStopRequested() == 1; });
   }
-  // The rules must be known before the start page's links are looked at.
-  if (m_Site->HasOption(HVR_OPT_ROBOTS) && !m_Site->HasOption(HVR_OPT_CHECK_ONLY)) {
+  // The rules must be known before the start page's links are looked at. A job started after a
+  // stop goes straight to its start page, as without the rules; a stop that comes while
+  // robots.txt is awaited ends the job there, as a stop during the start page does.
+  bool stoppedBeforeTheWalk = false;
+  if (m_Site->HasOption(HVR_OPT_ROBOTS) && !m_Site->HasOption(HVR_OPT_CHECK_ONLY) &&
+      m_Session->IsStopRequested() == 0) {
     m_Fetcher->LoadRobots();
+    stoppedBeforeTheWalk = m_Session->IsStopRequested() == 1;
   }
-  if (Crawl(name, start, save, compare, 0) == kFailed) {
+  if (stoppedBeforeTheWalk || Crawl(name, start, save, compare, 0) == kFailed) {
     m_Site->ReportUrlError(start.c_str(), HVR_ERR_FILE);
   }
   // The cookies the site set are on disk once the job has ended, not only when the handle

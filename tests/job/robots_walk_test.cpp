@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -67,6 +68,36 @@ TEST_F(RobotsWalkTest, DisallowedLinksAreNeitherRequestedNorFailedAndAreLogged) 
   EXPECT_TRUE(Has(lines, "\ta.html"));
   // robots.txt itself is not saved: it is no page of the copy.
   EXPECT_FALSE(std::filesystem::exists(dir_ / "127.0.0.1/robots.txt"));
+}
+
+// While robots.txt is awaited, the host's progress queries answer at once and a stop ends the
+// job promptly (the site's lock is not held over the request).
+TEST_F(RobotsWalkTest, AStalledRobotsTxtHoldsNeitherProgressQueriesNorTheStop) {
+  using namespace std::chrono_literals;
+  server_.Set("/robots.txt", R::Ok("User-agent: *\n").StallBeforeStatus());
+  HvrJobInfo job = Job("/index.html", HVR_OPT_ROBOTS);
+  int index = -1;
+  ASSERT_EQ(handle_.Start(&job, &index), 0);
+  ASSERT_TRUE(server_.WaitForStalls(1));
+  const auto start = std::chrono::steady_clock::now();
+  char name[1024] = {};
+  HvrGetDLFileName(handle_.get(), index, name);
+  HvrGetDLURL(handle_.get(), index, name);
+  EXPECT_EQ(HvrGetDLRestoredNum(handle_.get(), index), 0);
+  EXPECT_EQ(HvrIsDL(handle_.get(), index), 1);
+  // A blocked query would wait for the stall time-out (a minute).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_LT(handle_.TimedStop(&job, index), 2s);
+  // The stop ends the job there, as a stop during the start page does: nothing more is asked.
+  EXPECT_EQ(server_.requestTargets(), Targets{"/robots.txt"});
+  EXPECT_EQ(HvrGetDLRestoredNum(handle_.get(), index), 0);
+  EXPECT_EQ(job.Error, HVR_ERR_FILE);
+  HvrEnd(handle_.get(), &job, index);
+
+  // A job started after the stop asks for its start page alone, as a job without the rules.
+  TestHandle::Outcome after = handle_.Run(&job);
+  EXPECT_TRUE(after.finished);
+  EXPECT_EQ(server_.requestTargets(), (Targets{"/robots.txt", "/index.html"}));
 }
 
 TEST_F(RobotsWalkTest, WithoutTheOptionRobotsTxtIsNeverAsked) {
