@@ -620,6 +620,9 @@ struct CHttpFile::Impl {
       return static_cast<int>(n);
     }
     if (request == nullptr || cancelled) return 0;
+    // Bytes past the announced length are no part of the body (Wine's WinInet hands out what
+    // came in the same packet as the body's end).
+    if (announced >= 0 && received >= announced) return 0;
     // First wait until some bytes are there (or the body ended): a read then takes only those,
     // and what arrived before a stall is handed out instead of waiting for a full buffer. An
     // answer that came through the callback is asked for again, which then finishes at once.
@@ -636,7 +639,8 @@ struct CHttpFile::Impl {
     }
     // Into the request state's buffer, which outlives a read abandoned while pending.
     std::vector<char>& buffer = state->ReadBuffer();
-    const DWORD want = std::min({size, kReadBlock, std::max<DWORD>(*available, 1)});
+    DWORD want = std::min({size, kReadBlock, std::max<DWORD>(*available, 1)});
+    if (announced >= 0) want = static_cast<DWORD>(std::min<int64_t>(want, announced - received));
     if (buffer.size() < want) buffer.resize(want);
     DWORD* got = state->ReadCount();
     *got = 0;
