@@ -210,7 +210,7 @@ struct HvrOpenInfo {
   // Fields appended in 1.2 (settings, read by HvrOpen).
   std::string CaFile;      // PEM file of CA certificates that TLS requests trust besides the
                            // system's store; empty: the store only. A file that cannot be read
-                           // fails HvrOpen (HVR_ERR_SESSION).
+                           // or holds no certificate fails HvrOpen (HVR_ERR_SESSION).
   std::string CookieFile;  // Netscape-format cookie file: its cookies go with the requests
                            // they match; the cookies that sites set are added and the file
                            // written back when each job ends and at HvrClose. A missing file
