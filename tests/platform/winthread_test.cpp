@@ -6,7 +6,6 @@
 #include <chrono>
 #include <memory>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -23,36 +22,39 @@ class CountingThread : public CWinThread {
   std::atomic<int>* runs_;
 };
 
-int CountNotEnded(const std::vector<std::shared_ptr<const CWinThread::Life>>& lives) {
-  int count = 0;
-  for (const auto& life : lives) {
-    if (life->load() != CWinThread::kEnded) ++count;
+// Starts count threads one after the other, each as soon as the one before has done its work
+// and is on its way out. The number of the first thread that did not end within a generous
+// time (the threads do nothing), or -1.
+int StartOneAfterTheOther(int count, std::atomic<int>* runs) {
+  for (int i = 0; i < count; ++i) {
+    auto thread = std::make_unique<CountingThread>(runs);
+    const std::shared_ptr<const CWinThread::Life> life = thread->GetLife();
+    // Idle as a job's thread, and not, by turns.
+    if (!thread->CreateThread(i % 2 == 0)) return i;
+    (void)thread.release();  // deletes itself when its thread ends
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (life->load() != CWinThread::kEnded && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    if (life->load() != CWinThread::kEnded) return i;
   }
-  return count;
+  return -1;
 }
 
-// Threads started one right after the other, each ending before its creator is back: every
-// thread that was reported started runs its work and ends. (A thread that never ran would stay
-// "still active" for ever, and whoever waits for it, as a handle waits for its jobs, with it.)
-TEST(WinThread, EveryStartedThreadRunsEvenWhenTheOneBeforeEndedAtOnce) {
-  constexpr int kThreads = 3000;
+// Every thread that was reported started runs its work and ends, also while the thread started
+// before it is still exiting. (A thread that never ran would stay "still active" for ever, and
+// whoever waits for it, as a handle waits for its jobs, with it.) Two starters at once, as two
+// handles' jobs.
+TEST(WinThread, EachStartedThreadRunsWhileTheOneBeforeIsStillExiting) {
+  constexpr int kThreads = 1000;
   std::atomic<int> runs{0};
-  std::vector<std::shared_ptr<const CWinThread::Life>> lives;
-  lives.reserve(kThreads);
-  for (int i = 0; i < kThreads; ++i) {
-    auto thread = std::make_unique<CountingThread>(&runs);
-    lives.push_back(thread->GetLife());
-    // idle as the jobs' threads, and not, alternately.
-    ASSERT_TRUE(thread->CreateThread(i % 2 == 0)) << "thread " << i;
-    (void)thread.release();  // deletes itself when its thread ends
-  }
-  // Generous: the threads do nothing, so only a thread that never runs is still waited for.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (CountNotEnded(lives) > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(CountNotEnded(lives), 0) << "threads that were started but never ended";
-  EXPECT_EQ(runs.load(), kThreads);
+  int failed[2] = {-1, -1};
+  std::thread other([&] { failed[1] = StartOneAfterTheOther(kThreads, &runs); });
+  failed[0] = StartOneAfterTheOther(kThreads, &runs);
+  other.join();
+  EXPECT_EQ(failed[0], -1) << "the first starter's thread that never ended";
+  EXPECT_EQ(failed[1], -1) << "the second starter's thread that never ended";
+  EXPECT_EQ(runs.load(), 2 * kThreads);
 }
 
 }  // namespace
