@@ -46,8 +46,8 @@ windows-test: windows
 	ctest --test-dir build-win32 --output-on-failure
 	scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix
 	scripts/wine-run --start $(CURDIR)/build-win64/wine-prefix
-	# A test under Wine takes seconds; one that hangs (seldom, under load: see README, Windows)
-	# is ended after two minutes and run once more.
+	# A test under Wine takes seconds; one that hangs is ended after two minutes. A failed one is
+	# run once more: some fail now and then under Wine alone (see README, Windows).
 	ctest --test-dir build-win64 --output-on-failure -j $(JOBS) --timeout 120 --repeat until-pass:2; \
 	  status=$$?; scripts/wine-run --end $(CURDIR)/build-win64/wine-prefix; exit $$status
 

@@ -7,9 +7,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace hvthread {
+
+bool StartDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
 
 void SetCurrentThreadIdle() {
   sched_param param{};

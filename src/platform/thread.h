@@ -1,9 +1,10 @@
-// Thread stand-ins: idle priority and sleeping.
+// Thread stand-ins: detached threads, idle priority and sleeping.
 #ifndef HARVO_PLATFORM_THREAD_H
 #define HARVO_PLATFORM_THREAD_H
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace hvthread {
 
@@ -17,6 +18,10 @@ class StopFlag {
  private:
   std::atomic<int32_t> m_Value{0};
 };
+
+// Runs body on a thread of its own that nobody joins; the thread ends when body returns. body
+// must not throw. False when no thread could be made (body is then dropped without running).
+bool StartDetachedThread(std::function<void()> body);
 
 // Lowers the calling thread to idle priority (SCHED_IDLE; the lowest nice value when that is
 // refused).

@@ -1,8 +1,5 @@
 #include "platform/winthread.h"
 
-#include <system_error>
-#include <thread>
-
 #include "platform/thread.h"
 
 CWinThread::CWinThread() : m_Life(std::make_shared<Life>(kNotStarted)) {}
@@ -12,9 +9,8 @@ CWinThread::~CWinThread() = default;
 bool CWinThread::CreateThread(bool idle) {
   // Active from the moment of creation, so that a query right after the start sees it.
   m_Life->store(kStillActive);
-  try {
-    std::thread(&CWinThread::ThreadMain, this, m_Life, idle).detach();
-  } catch (const std::system_error&) {
+  if (!hvthread::StartDetachedThread(
+          [this, life = m_Life, idle] { ThreadMain(this, life, idle); })) {
     m_Life->store(kNotStarted);
     return false;
   }
