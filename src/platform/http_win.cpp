@@ -122,6 +122,14 @@ int64_t UnixSeconds(const FILETIME& file) {
   return static_cast<int64_t>(ticks / 10000000ULL) - kEpochDifference;
 }
 
+// Seconds since 1970 of a SYSTEMTIME in UTC; false when it is no valid time.
+bool UnixSeconds(const SYSTEMTIME& time, int64_t* seconds) {
+  FILETIME file{};
+  if (!::SystemTimeToFileTime(&time, &file)) return false;
+  if (seconds != nullptr) *seconds = UnixSeconds(file);
+  return true;
+}
+
 int64_t Now() {
   FILETIME now{};
   ::GetSystemTimeAsFileTime(&now);
@@ -131,13 +139,8 @@ int64_t Now() {
 // An HTTP date as WinInet reads it.
 bool ReadHttpDate(const std::string& text, int64_t* seconds) {
   SYSTEMTIME time{};
-  FILETIME file{};
-  if (text.empty() || !::InternetTimeToSystemTimeA(text.c_str(), &time, 0) ||
-      !::SystemTimeToFileTime(&time, &file)) {
-    return false;
-  }
-  *seconds = UnixSeconds(file);
-  return true;
+  return !text.empty() && ::InternetTimeToSystemTimeA(text.c_str(), &time, 0) &&
+         UnixSeconds(time, seconds);
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -375,17 +378,18 @@ struct CHttpFile::Impl {
     DWORD stall = static_cast<DWORD>(settings.stallTimeoutSeconds) * 1000;
     ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &stall, sizeof stall);
     ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &stall, sizeof stall);
-    if (CheckedByCaFile() || extraSecurity != 0) {
-      DWORD security = 0, size = sizeof security;
-      ::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
-      security |= extraSecurity | (CheckedByCaFile() ? hvhttp::CaCertificates::kRequestFlags : 0);
-      ::InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
-    }
+    // The checks WinInet leaves out: those of the caller, of the CA file (done after the send),
+    // or all of them.
+    DWORD ignored = extraSecurity;
+    if (CheckedByCaFile()) ignored |= hvhttp::CaCertificates::kRequestFlags;
     if (!certificateChecks) {
+      ignored |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                 SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+    }
+    if (ignored != 0) {
       DWORD security = 0, size = sizeof security;
       ::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
-      security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
-                  SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+      security |= ignored;
       ::InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
     }
     for (const auto& [text, addFlags] : headers) {
@@ -485,22 +489,21 @@ struct CHttpFile::Impl {
     if (!settings.cookies || request == nullptr) return;
     const int64_t now = Now();
     std::vector<char> buffer(1024);
-    for (DWORD index = 0; index < kMaxSetCookies;) {
+    DWORD index = 0;
+    while (index < kMaxSetCookies) {
       DWORD size = static_cast<DWORD>(buffer.size());
-      const DWORD asked = index;
-      if (::HttpQueryInfoA(request, HTTP_QUERY_SET_COOKIE, buffer.data(), &size, &index)) {
+      DWORD at = index;  // WinInet moves it on only after a header was read
+      if (::HttpQueryInfoA(request, HTTP_QUERY_SET_COOKIE, buffer.data(), &size, &at)) {
         settings.cookies->Take(std::string_view(buffer.data(), size), host, encodedTarget,
                                hostSecure, now);
-        index = asked + 1;
-        continue;
-      }
-      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;  // no further header
-      index = asked;
-      if (size > kMaxSetCookieBytes) {
+        ++index;
+      } else if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return;  // no further header
+      } else if (size > kMaxSetCookieBytes) {
         ++index;  // longer than any cookie kept: skipped rather than read
-        continue;
+      } else {
+        buffer.resize(size + 1);  // the same header again
       }
-      buffer.resize(size + 1);
     }
   }
 
@@ -749,10 +752,7 @@ bool CHttpFile::QueryLastModified(int64_t* value) const {
                         &time, &size, nullptr)) {
     return false;
   }
-  FILETIME file{};
-  if (!::SystemTimeToFileTime(&time, &file)) return false;
-  if (value != nullptr) *value = UnixSeconds(file);
-  return true;
+  return UnixSeconds(time, value);
 }
 
 bool CHttpFile::QueryHeader(const char* name, std::string* value) const {
