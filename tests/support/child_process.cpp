@@ -164,12 +164,6 @@ ChildResult ChildProcess::Wait(std::chrono::milliseconds timeout) {
   return result;
 }
 
-ChildResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                       const std::string& cwd, std::chrono::milliseconds timeout) {
-  ChildProcess child(argv, env, cwd);
-  return child.Wait(timeout);
-}
-
 std::string HarvoBinary() {
   return std::string(HARVO_BINARY_DIR) + "/tools/harvo/harvo";
 }

@@ -55,9 +55,12 @@ class ChildProcess {
 };
 
 // Runs a command to its end within timeout.
-ChildResult RunCommand(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& env = {}, const std::string& cwd = {},
-                       std::chrono::milliseconds timeout = std::chrono::seconds(60));
+inline ChildResult RunCommand(const std::vector<std::string>& argv,
+                              const std::vector<std::string>& env = {}, const std::string& cwd = {},
+                              std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+  ChildProcess child(argv, env, cwd);
+  return child.Wait(timeout);
+}
 
 // The built harvo command: HARVO_BINARY_DIR/tools/harvo/harvo (harvo.exe on Windows).
 std::string HarvoBinary();
